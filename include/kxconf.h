@@ -1,0 +1,242 @@
+/*
+ * kxconf: configuration of networked serial device servers over UDP.
+ *
+ * One header, plain C. Every function returns a signed 32-bit status
+ * (KX_OK = 1 on success, a negative KX_E_* code otherwise) except cal_crc,
+ * which returns the CRC-16 of its input.
+ *
+ * Records are byte-packed with fixed offsets; multi-byte numbers are
+ * little-endian (host order on the supported targets). Texts end at a NUL
+ * inside their field, or fill the whole field without one.
+ */
+#ifndef KXCONF_H
+#define KXCONF_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define KXCONF_CALL __stdcall
+#if defined(KXCONF_BUILD)
+/* The .def file names the exports, so no decoration is needed here. */
+#define KXCONF_API
+#else
+#define KXCONF_API __declspec(dllimport)
+#endif
+#else
+#define KXCONF_CALL
+#define KXCONF_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Family codes: first byte of every record. */
+#define KX_FAMILY_A 1
+#define KX_FAMILY_B 16
+#define KX_FAMILY_UNKNOWN 255
+
+/* Result codes. */
+#define KX_OK 1
+#define KX_FAMILY_B_ANSWER 16 /* kxa_search_one: a family B device answered */
+#define KX_E_SOCKET (-1)      /* socket preparation or receive failed */
+#define KX_E_REPLY (-2)       /* a reply arrived but is not acceptable */
+#define KX_E_TIMEOUT (-3)     /* no matching reply in time; unknown family in kx_login/kx_logout/kx_search_one */
+#define KX_E_ARGUMENT (-5)    /* invalid argument or unknown family code */
+#define KX_E_REFUSED (-6)     /* login refused */
+
+#pragma pack(push, 1)
+
+/* One discovered device: 258 bytes; search functions fill arrays of it. */
+typedef struct kx_device_record {
+    uint8_t family;
+    char firmware_version[16];
+    char device_name[10];
+    uint8_t device_id[6];
+    char ip_address[16];
+    uint8_t reserved_49;
+    uint16_t local_port;
+    char dest_ip[16];
+    char subnet_mask[16];
+    char gateway[16];
+    char li_address[16];
+    char li_address_2[16];
+    uint8_t reserved_132[126];
+} kx_device_record;
+
+/* Family-independent settings of one device: 304 bytes. Also the login
+   record, of which only family and password are read. */
+typedef struct kx_settings_record {
+    uint8_t family;
+    char on_text[10];
+    char password[10];
+    char device_name[10];
+    char firmware_version[16];
+    uint8_t reserved_47[17];
+    uint8_t device_id[6];
+    char ip_address[16];
+    uint16_t local_port;
+    char dest_ip[16];
+    uint16_t dest_port;
+    char subnet_mask[16];
+    char gateway[16];
+    char li_address[16];
+    char li_address_2[16];
+    char dw_text[30];
+    uint8_t reserved_200[58];
+    uint8_t tp_value;
+    uint8_t rm_value;
+    uint8_t dhcp_enabled;
+    uint8_t ww_flag;
+    uint8_t dd_flag;
+    uint8_t nb_flag;
+    uint8_t keep_alive;
+    uint8_t reserved_265[25];
+    uint8_t md_value;
+    uint8_t reserved_291;
+    uint16_t ml_value;
+    uint8_t reserved_294[2];
+    uint32_t baud_rate;
+    uint8_t parity;
+    uint8_t data_bits;
+    uint8_t stop_bits;
+    uint8_t flow_control;
+} kx_settings_record;
+
+/* Family A settings: 244 bytes, mostly texts; 16-bit fields at odd offsets. */
+typedef struct kxa_settings_record {
+    uint8_t family;
+    char device_name[10];
+    char device_id_text[30];
+    char ip_address[20];
+    uint16_t local_port;
+    char dest_ip[20];
+    uint16_t dest_port;
+    char subnet_mask[20];
+    char gateway[20];
+    uint8_t tp_value;
+    uint8_t rm_value;
+    uint8_t dhcp_enabled;
+    uint8_t baud_code;
+    uint8_t parity;
+    uint8_t data_bits;
+    uint8_t flow_control;
+    uint8_t md_value;
+    uint16_t ml_value;
+    uint8_t keep_alive;
+    char firmware_version[15];
+    char on_text[10];
+    char password[10];
+    uint8_t ww_flag;
+    uint8_t dd_flag;
+    char li_address[20];
+    char li_address_2[20];
+    char dw_text[30];
+    uint8_t nb_flag;
+} kxa_settings_record;
+
+/* Family B settings: 148 bytes, the unscrambled image of a settings packet
+   from its byte 8 on, with the family code in the first byte. Addresses are
+   4 bytes, first octet first; ports in host order. */
+typedef struct kxb_settings_record {
+    uint8_t family;
+    uint8_t reserved_1[3];
+    uint8_t device_id[6];
+    uint8_t reserved_10[2];
+    char device_name[10];
+    uint8_t reserved_22[6];
+    char firmware_version[16];
+    uint8_t ip_address[4];
+    uint8_t subnet_mask[4];
+    uint8_t gateway[4];
+    uint16_t local_port;
+    uint8_t rm_value;
+    uint8_t dhcp_enabled;
+    uint8_t dest_ip[4];
+    uint16_t dest_port;
+    uint8_t tp_value;
+    uint8_t ww_flag;
+    uint8_t dd_flag;
+    uint8_t reserved_69[3];
+    uint8_t li_address[4];
+    uint8_t li_address_2[4];
+    char dw_text[30];
+    uint8_t reserved_110[6];
+    uint16_t ml_value;
+    uint8_t md_value;
+    uint8_t keep_alive;
+    uint16_t baud_hundreds;
+    uint8_t reserved_122[2];
+    uint8_t data_bits;
+    uint8_t parity;
+    uint8_t stop_bits;
+    uint8_t flow_control;
+    char on_text[10];
+    char password[10];
+} kxb_settings_record;
+
+#pragma pack(pop)
+
+/* CRC-16 (polynomial 0x1021, initial 0) of the first length % 65536 bytes. */
+KXCONF_API int32_t KXCONF_CALL cal_crc(const uint8_t *data, int32_t length);
+
+/* Family A: text command protocol. Identifiers are passed as text
+   ("a.b.c.d.e.f"); an address text shorter than 7 characters broadcasts
+   where the operation allows it. */
+KXCONF_API int32_t KXCONF_CALL kxa_search_all(kx_device_record *records, int32_t *count);
+KXCONF_API int32_t KXCONF_CALL kxa_search_one(const char *ip_text, kx_device_record *record);
+KXCONF_API int32_t KXCONF_CALL kxa_login(const char *ip_text, const char *id_text,
+                                         const kx_settings_record *login);
+KXCONF_API int32_t KXCONF_CALL kxa_logout(const char *ip_text, const uint8_t *identifier);
+KXCONF_API int32_t KXCONF_CALL kxa_read_setting(const char *ip_text, const char *id_text,
+                                                kxa_settings_record *record,
+                                                const kx_device_record *device);
+KXCONF_API int32_t KXCONF_CALL kxa_write_setting(const char *ip_text, const char *id_text,
+                                                 const kxa_settings_record *record,
+                                                 const kx_device_record *device);
+KXCONF_API int32_t KXCONF_CALL kxa_setting_baud(const char *ip_text, uint32_t baud_rate);
+KXCONF_API int32_t KXCONF_CALL kxa_setting_parity(const char *ip_text, uint32_t parity);
+KXCONF_API int32_t KXCONF_CALL kxa_setting_databit(const char *ip_text, uint32_t data_bits);
+
+/* Family B: binary packet protocol. Identifiers are the 6 bytes. */
+KXCONF_API int32_t KXCONF_CALL kxb_search_all(kx_device_record *records, int32_t *count);
+KXCONF_API int32_t KXCONF_CALL kxb_search_one(const char *ip_text, kx_device_record *record);
+KXCONF_API int32_t KXCONF_CALL kxb_login(const char *ip_text, const uint8_t *device_id,
+                                         const kx_settings_record *login);
+KXCONF_API int32_t KXCONF_CALL kxb_logout(const char *ip_text, const uint8_t *device_id);
+KXCONF_API int32_t KXCONF_CALL kxb_read_setting(const char *ip_text, const uint8_t *device_id,
+                                                kxb_settings_record *record,
+                                                const kx_device_record *device);
+KXCONF_API int32_t KXCONF_CALL kxb_write_setting(const char *ip_text, const uint8_t *device_id,
+                                                 const kxb_settings_record *record,
+                                                 const kx_device_record *device);
+KXCONF_API int32_t KXCONF_CALL kxb_setting_baud(const char *ip_text, uint32_t baud_rate);
+KXCONF_API int32_t KXCONF_CALL kxb_setting_parity(const char *ip_text, uint32_t parity);
+KXCONF_API int32_t KXCONF_CALL kxb_setting_databit(const char *ip_text, uint32_t data_bits);
+
+/* Generic: the family comes from the first byte of the record named for
+   each function; kx_search_* ask family A first, then family B. */
+KXCONF_API int32_t KXCONF_CALL kx_search_all(kx_device_record *records, int32_t *count);
+KXCONF_API int32_t KXCONF_CALL kx_search_one(const char *ip_text, kx_device_record *record);
+KXCONF_API int32_t KXCONF_CALL kx_login(const char *ip_text, const uint8_t *device_id,
+                                        const kx_settings_record *login);
+KXCONF_API int32_t KXCONF_CALL kx_logout(const char *ip_text, const uint8_t *device_id,
+                                         const void *family_record);
+KXCONF_API int32_t KXCONF_CALL kx_read_setting(const char *ip_text, const uint8_t *device_id,
+                                               kx_settings_record *settings,
+                                               const kx_device_record *device);
+KXCONF_API int32_t KXCONF_CALL kx_write_setting(const char *ip_text, const uint8_t *device_id,
+                                                const kx_settings_record *settings,
+                                                const kx_device_record *device);
+KXCONF_API int32_t KXCONF_CALL kx_setting_baud(const char *ip_text, uint32_t baud_rate,
+                                               const void *family_record);
+KXCONF_API int32_t KXCONF_CALL kx_setting_parity(const char *ip_text, uint32_t parity,
+                                                 const void *family_record);
+KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *ip_text, uint32_t data_bits,
+                                                  const void *family_record);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KXCONF_H */

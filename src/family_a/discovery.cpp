@@ -1,0 +1,126 @@
+// Family A discovery: the one-byte probe "X" and its text reply
+// "A<id>/<port>/f3/f4/f5/<name>/..." NUL x "<ip>/<mask>/<gateway>/<li>/<li2>/<dest>".
+#include <cstring>
+
+#include "family_a/family_a.h"
+#include "frame/convert.h"
+#include "frame/exchange.h"
+
+namespace kx {
+
+namespace {
+
+constexpr uint8_t search_request_a[] = {'X'};
+
+// A cursor over the received bytes; fields end at '/' or at the end.
+struct field_reader {
+    const uint8_t *bytes;
+    size_t length;
+    size_t at;
+
+    // The next field, and moves past its closing '/'.
+    std::string_view next() {
+        const size_t start = at < length ? at : length;
+        size_t end = start;
+        while (end < length && bytes[end] != '/') ++end;
+        at = end + 1;
+        return {reinterpret_cast<const char *>(bytes) + start, end - start};
+    }
+};
+
+// Copies at most width - 1 characters and a NUL.
+template <size_t N>
+void store_text(char (&field)[N], std::string_view text) {
+    const size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    std::memcpy(field, text.data(), n);
+    field[n] = '\0';
+}
+
+uint16_t parse_port(std::string_view text) {
+    uint16_t value = 0;
+    // Every character counts, digit or not, as the devices' own firmware does.
+    for (char c : text)
+        value = static_cast<uint16_t>(value * 10 + (static_cast<signed char>(c) - 48));
+    return value;
+}
+
+void write_sender(const exchange &ex, kx_device_record &record) {
+    uint8_t address[4];
+    std::memcpy(address, &ex.sender, 4);
+    ip_to_text(address, record.ip_address);
+}
+
+}  // namespace
+
+int parse_search_reply_a(const uint8_t *text, size_t length, kx_device_record &record) {
+    if (length >= 2 && text[0] == 'Q' && text[1] == '7') {
+        record.family = KX_FAMILY_B;
+        return KX_FAMILY_B;
+    }
+    if (length < 1 || text[0] != 'A') {
+        record.family = KX_FAMILY_UNKNOWN;
+        return 0;
+    }
+    record.family = KX_FAMILY_A;
+    field_reader part_one{text, length, 1};
+    id_from_text(part_one.next(), record.device_id);
+    record.local_port = parse_port(part_one.next());
+    for (int skipped = 0; skipped < 3; ++skipped) part_one.next();
+    store_text(record.device_name, part_one.next());
+
+    const void *nul = std::memchr(text, '\0', length);
+    if (nul == nullptr) return 1;
+    field_reader part_two{text, length,
+                          static_cast<size_t>(static_cast<const uint8_t *>(nul) - text) + 2};
+    store_text(record.ip_address, part_two.next());
+    store_text(record.subnet_mask, part_two.next());
+    store_text(record.gateway, part_two.next());
+    store_text(record.li_address, part_two.next());
+    store_text(record.li_address_2, part_two.next());
+    store_text(record.dest_ip, part_two.next());
+    return 1;
+}
+
+}  // namespace kx
+
+using namespace kx;
+
+KXCONF_API int32_t KXCONF_CALL kxa_search_all(kx_device_record *records, int32_t *count) {
+    if (records == nullptr || count == nullptr) return KX_E_ARGUMENT;
+    exchange ex;
+    if (open_exchange(ex, nullptr, family_a_port, target::search_broadcast) != KX_OK)
+        return KX_E_SOCKET;
+    int32_t found = 0;
+    bool have_previous = false;
+    uint8_t previous_id[6] = {};
+    collect(ex, search_request_a, sizeof search_request_a, search_quiet_ms, [&](exchange &e) {
+        if (e.received < min_search_reply_a || e.receive_area[0] != 'A') return false;
+        kx_device_record &slot = records[found];
+        write_sender(e, slot);
+        parse_search_reply_a(e.receive_area, static_cast<size_t>(e.received), slot);
+        if (!have_previous || std::memcmp(slot.device_id, previous_id, 6) != 0) ++found;
+        std::memcpy(previous_id, slot.device_id, 6);
+        have_previous = true;
+        return true;
+    });
+    close_exchange(ex);
+    *count = found;
+    return KX_OK;
+}
+
+KXCONF_API int32_t KXCONF_CALL kxa_search_one(const char *ip_text, kx_device_record *record) {
+    if (record == nullptr) return KX_E_ARGUMENT;
+    std::memset(record, 0, sizeof *record);
+    exchange ex;
+    if (open_exchange(ex, ip_text, family_a_port, target::address) != KX_OK) return KX_E_SOCKET;
+    const step outcome =
+        single_reply(ex, search_request_a, sizeof search_request_a, search_one_a_wait_ms);
+    close_exchange(ex);
+    if (outcome != step::received) return KX_E_SOCKET;
+    write_sender(ex, *record);
+    const int kind =
+        parse_search_reply_a(ex.receive_area, static_cast<size_t>(ex.received), *record);
+    if (kind == 1) return KX_OK;
+    if (kind == KX_FAMILY_B) return KX_FAMILY_B_ANSWER;
+    return KX_E_TIMEOUT;
+}

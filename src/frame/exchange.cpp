@@ -1,0 +1,68 @@
+#include "frame/exchange.h"
+
+#include "frame/convert.h"
+#include "kxconf.h"
+
+namespace kx {
+
+namespace {
+
+constexpr platform::ipv4_net limited_broadcast = 0xFFFFFFFFu;
+
+int32_t fail_open(exchange &ex) {
+    platform::close(ex.sock);
+    return KX_E_SOCKET;
+}
+
+}  // namespace
+
+int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, target rule,
+                      wait_mode mode) {
+    ex.remote_port = remote_port;
+    ex.received = 0;
+    ex.broadcasting = rule == target::search_broadcast || rule == target::broadcast ||
+                      (rule == target::broadcast_rule && text_length(ip_text) < min_address_text);
+    if (!platform::open_udp(ex.sock)) return KX_E_SOCKET;
+    if (rule == target::search_broadcast) {
+        if (!platform::allow_broadcast(ex.sock) || !platform::bind_any(ex.sock, local_port))
+            return fail_open(ex);
+    } else {
+        if (!platform::bind_any(ex.sock, local_port)) return fail_open(ex);
+        if (ex.broadcasting && !platform::allow_broadcast(ex.sock)) return fail_open(ex);
+    }
+    ex.destination = ex.broadcasting ? limited_broadcast
+                                     : platform::parse_ipv4(ip_text != nullptr ? ip_text : "");
+    if (mode == wait_mode::with_event && !platform::create_read_event(ex.sock))
+        return fail_open(ex);
+    return KX_OK;
+}
+
+void send_datagram(exchange &ex, const uint8_t *bytes, size_t length) {
+    platform::send_to(ex.sock, ex.destination, ex.remote_port, bytes, length);
+}
+
+bool wait_datagram(exchange &ex, int timeout_ms) {
+    platform::arm_read_event(ex.sock);
+    return platform::wait_readable(ex.sock, timeout_ms);
+}
+
+int receive_datagram(exchange &ex) {
+    const int n = platform::receive_from(ex.sock, ex.receive_area, max_datagram, ex.sender);
+    ex.received = n < 0 ? 0 : n;
+    ex.receive_area[ex.received] = 0;
+    return n;
+}
+
+void reset_event(exchange &ex) { platform::reset_read_event(ex.sock); }
+
+void close_exchange(exchange &ex) { platform::close(ex.sock); }
+
+step single_reply(exchange &ex, const uint8_t *request, size_t length, int wait_ms) {
+    reset_event(ex);
+    platform::arm_read_event(ex.sock);
+    send_datagram(ex, request, length);
+    if (!wait_datagram(ex, wait_ms)) return step::no_datagram;
+    return receive_datagram(ex) < 0 ? step::receive_failed : step::received;
+}
+
+}  // namespace kx

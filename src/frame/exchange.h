@@ -1,0 +1,111 @@
+// The datagram exchange: one UDP socket on local port 65281 for the length of
+// one operation, and the three shapes every family operation is built from.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace kx {
+
+constexpr uint16_t local_port = 65281;
+constexpr uint16_t family_a_port = 65535;
+constexpr uint16_t family_b_port = 65280;
+
+constexpr int search_quiet_ms = 300;      // a broadcast search ends after this much quiet
+constexpr int search_one_a_wait_ms = 100; // family A single-device search
+constexpr int reply_wait_ms = 1000;       // every other reply
+// Overall bounds, so a peer that never falls quiet (or keeps sending
+// non-matching datagrams) cannot hold the caller for ever.
+constexpr int collection_bound_ms = 10000;
+constexpr int matching_bound_ms = 10000;
+
+constexpr size_t max_datagram = 256;
+
+enum class target {
+    // Address text shorter than 7 characters: bind, then broadcast
+    // permission, send to 255.255.255.255. Otherwise the parsed address.
+    broadcast_rule,
+    // Broadcast permission before binding; always 255.255.255.255 (search).
+    search_broadcast,
+    // Bind, then broadcast permission; 255.255.255.255 whatever the text.
+    broadcast,
+    // The parsed address, never broadcast permission.
+    address,
+};
+
+struct exchange {
+    platform::udp_socket sock;
+    platform::ipv4_net destination = 0;
+    uint16_t remote_port = 0;
+    bool broadcasting = false;
+    platform::ipv4_net sender = 0;  // source of the last datagram received
+    int received = 0;               // length of the last datagram received
+    // One byte more than a datagram, so a NUL can always follow the bytes.
+    uint8_t receive_area[max_datagram + 1] = {};
+};
+
+enum class wait_mode { with_event, no_event };
+
+// Opens the socket, binds local port 65281, gives broadcast permission as the
+// target asks, sets the destination and (unless no_event) creates the
+// read-readiness event. KX_OK, or KX_E_SOCKET with the socket closed and
+// nothing sent.
+int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, target rule,
+                      wait_mode mode = wait_mode::with_event);
+void send_datagram(exchange &ex, const uint8_t *bytes, size_t length);
+// Re-arms the event and waits for read readiness.
+bool wait_datagram(exchange &ex, int timeout_ms);
+// One datagram into the receive area, NUL-terminated; its length or -1.
+int receive_datagram(exchange &ex);
+void reset_event(exchange &ex);
+void close_exchange(exchange &ex);
+
+enum class step { received, no_datagram, receive_failed };
+
+// Single reply: arm, send, wait once, receive once. On step::received the
+// datagram is in ex.receive_area / ex.received.
+step single_reply(exchange &ex, const uint8_t *request, size_t length, int wait_ms);
+
+// Request and matching reply: send once, then wait/receive/reset until a
+// datagram satisfies matches(ex), which ends the loop with step::received.
+// Each dropped datagram starts a fresh full wait; the whole step is bounded
+// by matching_bound_ms.
+template <typename Match>
+step matching_reply(exchange &ex, const uint8_t *request, size_t length, int wait_ms,
+                    Match &&matches) {
+    platform::arm_read_event(ex.sock);
+    send_datagram(ex, request, length);
+    const int64_t deadline = platform::now_ms() + matching_bound_ms;
+    for (;;) {
+        const int64_t left = deadline - platform::now_ms();
+        if (left <= 0) return step::no_datagram;
+        if (!wait_datagram(ex, left < wait_ms ? static_cast<int>(left) : wait_ms))
+            return step::no_datagram;
+        const int n = receive_datagram(ex);
+        if (n < 0) return step::receive_failed;
+        reset_event(ex);
+        if (matches(ex)) return step::received;
+    }
+}
+
+// Collection: send one request, then until quiet_ms pass without a datagram
+// (or collection_bound_ms in all), drain the queue without waiting. Each
+// datagram goes to accept(ex); a false return ends the current drain.
+template <typename Accept>
+void collect(exchange &ex, const uint8_t *request, size_t length, int quiet_ms,
+             Accept &&accept) {
+    send_datagram(ex, request, length);
+    const int64_t deadline = platform::now_ms() + collection_bound_ms;
+    for (;;) {
+        const int64_t left = deadline - platform::now_ms();
+        if (left <= 0) return;
+        if (!wait_datagram(ex, left < quiet_ms ? static_cast<int>(left) : quiet_ms)) return;
+        while (receive_datagram(ex) >= 0 && accept(ex)) {
+        }
+        reset_event(ex);
+    }
+}
+
+}  // namespace kx

@@ -1,0 +1,124 @@
+// Layouts of the records that cross the interface. Host applications read
+// these fields at fixed offsets, so any drift must stop the build.
+#include <cstddef>
+
+#include "kxconf.h"
+
+#define KX_PIN(type, field, offset) static_assert(offsetof(type, field) == (offset), #type "." #field)
+
+static_assert(sizeof(kx_device_record) == 258);
+KX_PIN(kx_device_record, family, 0);
+KX_PIN(kx_device_record, firmware_version, 1);
+KX_PIN(kx_device_record, device_name, 17);
+KX_PIN(kx_device_record, device_id, 27);
+KX_PIN(kx_device_record, ip_address, 33);
+KX_PIN(kx_device_record, reserved_49, 49);
+KX_PIN(kx_device_record, local_port, 50);
+KX_PIN(kx_device_record, dest_ip, 52);
+KX_PIN(kx_device_record, subnet_mask, 68);
+KX_PIN(kx_device_record, gateway, 84);
+KX_PIN(kx_device_record, li_address, 100);
+KX_PIN(kx_device_record, li_address_2, 116);
+KX_PIN(kx_device_record, reserved_132, 132);
+
+static_assert(sizeof(kx_settings_record) == 304);
+KX_PIN(kx_settings_record, family, 0);
+KX_PIN(kx_settings_record, on_text, 1);
+KX_PIN(kx_settings_record, password, 11);
+KX_PIN(kx_settings_record, device_name, 21);
+KX_PIN(kx_settings_record, firmware_version, 31);
+KX_PIN(kx_settings_record, reserved_47, 47);
+KX_PIN(kx_settings_record, device_id, 64);
+KX_PIN(kx_settings_record, ip_address, 70);
+KX_PIN(kx_settings_record, local_port, 86);
+KX_PIN(kx_settings_record, dest_ip, 88);
+KX_PIN(kx_settings_record, dest_port, 104);
+KX_PIN(kx_settings_record, subnet_mask, 106);
+KX_PIN(kx_settings_record, gateway, 122);
+KX_PIN(kx_settings_record, li_address, 138);
+KX_PIN(kx_settings_record, li_address_2, 154);
+KX_PIN(kx_settings_record, dw_text, 170);
+KX_PIN(kx_settings_record, reserved_200, 200);
+KX_PIN(kx_settings_record, tp_value, 258);
+KX_PIN(kx_settings_record, rm_value, 259);
+KX_PIN(kx_settings_record, dhcp_enabled, 260);
+KX_PIN(kx_settings_record, ww_flag, 261);
+KX_PIN(kx_settings_record, dd_flag, 262);
+KX_PIN(kx_settings_record, nb_flag, 263);
+KX_PIN(kx_settings_record, keep_alive, 264);
+KX_PIN(kx_settings_record, reserved_265, 265);
+KX_PIN(kx_settings_record, md_value, 290);
+KX_PIN(kx_settings_record, reserved_291, 291);
+KX_PIN(kx_settings_record, ml_value, 292);
+KX_PIN(kx_settings_record, reserved_294, 294);
+KX_PIN(kx_settings_record, baud_rate, 296);
+KX_PIN(kx_settings_record, parity, 300);
+KX_PIN(kx_settings_record, data_bits, 301);
+KX_PIN(kx_settings_record, stop_bits, 302);
+KX_PIN(kx_settings_record, flow_control, 303);
+
+static_assert(sizeof(kxa_settings_record) == 244);
+KX_PIN(kxa_settings_record, family, 0);
+KX_PIN(kxa_settings_record, device_name, 1);
+KX_PIN(kxa_settings_record, device_id_text, 11);
+KX_PIN(kxa_settings_record, ip_address, 41);
+KX_PIN(kxa_settings_record, local_port, 61);
+KX_PIN(kxa_settings_record, dest_ip, 63);
+KX_PIN(kxa_settings_record, dest_port, 83);
+KX_PIN(kxa_settings_record, subnet_mask, 85);
+KX_PIN(kxa_settings_record, gateway, 105);
+KX_PIN(kxa_settings_record, tp_value, 125);
+KX_PIN(kxa_settings_record, rm_value, 126);
+KX_PIN(kxa_settings_record, dhcp_enabled, 127);
+KX_PIN(kxa_settings_record, baud_code, 128);
+KX_PIN(kxa_settings_record, parity, 129);
+KX_PIN(kxa_settings_record, data_bits, 130);
+KX_PIN(kxa_settings_record, flow_control, 131);
+KX_PIN(kxa_settings_record, md_value, 132);
+KX_PIN(kxa_settings_record, ml_value, 133);
+KX_PIN(kxa_settings_record, keep_alive, 135);
+KX_PIN(kxa_settings_record, firmware_version, 136);
+KX_PIN(kxa_settings_record, on_text, 151);
+KX_PIN(kxa_settings_record, password, 161);
+KX_PIN(kxa_settings_record, ww_flag, 171);
+KX_PIN(kxa_settings_record, dd_flag, 172);
+KX_PIN(kxa_settings_record, li_address, 173);
+KX_PIN(kxa_settings_record, li_address_2, 193);
+KX_PIN(kxa_settings_record, dw_text, 213);
+KX_PIN(kxa_settings_record, nb_flag, 243);
+
+static_assert(sizeof(kxb_settings_record) == 148);
+KX_PIN(kxb_settings_record, family, 0);
+KX_PIN(kxb_settings_record, reserved_1, 1);
+KX_PIN(kxb_settings_record, device_id, 4);
+KX_PIN(kxb_settings_record, reserved_10, 10);
+KX_PIN(kxb_settings_record, device_name, 12);
+KX_PIN(kxb_settings_record, reserved_22, 22);
+KX_PIN(kxb_settings_record, firmware_version, 28);
+KX_PIN(kxb_settings_record, ip_address, 44);
+KX_PIN(kxb_settings_record, subnet_mask, 48);
+KX_PIN(kxb_settings_record, gateway, 52);
+KX_PIN(kxb_settings_record, local_port, 56);
+KX_PIN(kxb_settings_record, rm_value, 58);
+KX_PIN(kxb_settings_record, dhcp_enabled, 59);
+KX_PIN(kxb_settings_record, dest_ip, 60);
+KX_PIN(kxb_settings_record, dest_port, 64);
+KX_PIN(kxb_settings_record, tp_value, 66);
+KX_PIN(kxb_settings_record, ww_flag, 67);
+KX_PIN(kxb_settings_record, dd_flag, 68);
+KX_PIN(kxb_settings_record, reserved_69, 69);
+KX_PIN(kxb_settings_record, li_address, 72);
+KX_PIN(kxb_settings_record, li_address_2, 76);
+KX_PIN(kxb_settings_record, dw_text, 80);
+KX_PIN(kxb_settings_record, reserved_110, 110);
+KX_PIN(kxb_settings_record, ml_value, 116);
+KX_PIN(kxb_settings_record, md_value, 118);
+KX_PIN(kxb_settings_record, keep_alive, 119);
+KX_PIN(kxb_settings_record, baud_hundreds, 120);
+KX_PIN(kxb_settings_record, reserved_122, 122);
+KX_PIN(kxb_settings_record, data_bits, 124);
+KX_PIN(kxb_settings_record, parity, 125);
+KX_PIN(kxb_settings_record, stop_bits, 126);
+KX_PIN(kxb_settings_record, flow_control, 127);
+KX_PIN(kxb_settings_record, on_text, 128);
+KX_PIN(kxb_settings_record, password, 138);

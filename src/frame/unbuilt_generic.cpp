@@ -1,0 +1,34 @@
+// Generic entry points, not built yet: every one reports an invalid argument
+// so that no caller mistakes it for success.
+#include "kxconf.h"
+
+KXCONF_API int32_t KXCONF_CALL kx_search_all(kx_device_record *, int32_t *) {
+    return KX_E_ARGUMENT;
+}
+KXCONF_API int32_t KXCONF_CALL kx_search_one(const char *, kx_device_record *) {
+    return KX_E_ARGUMENT;
+}
+KXCONF_API int32_t KXCONF_CALL kx_login(const char *, const uint8_t *, const kx_settings_record *) {
+    return KX_E_ARGUMENT;
+}
+KXCONF_API int32_t KXCONF_CALL kx_logout(const char *, const uint8_t *, const void *) {
+    return KX_E_ARGUMENT;
+}
+KXCONF_API int32_t KXCONF_CALL kx_read_setting(const char *, const uint8_t *, kx_settings_record *,
+                                               const kx_device_record *) {
+    return KX_E_ARGUMENT;
+}
+KXCONF_API int32_t KXCONF_CALL kx_write_setting(const char *, const uint8_t *,
+                                                const kx_settings_record *,
+                                                const kx_device_record *) {
+    return KX_E_ARGUMENT;
+}
+KXCONF_API int32_t KXCONF_CALL kx_setting_baud(const char *, uint32_t, const void *) {
+    return KX_E_ARGUMENT;
+}
+KXCONF_API int32_t KXCONF_CALL kx_setting_parity(const char *, uint32_t, const void *) {
+    return KX_E_ARGUMENT;
+}
+KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *, uint32_t, const void *) {
+    return KX_E_ARGUMENT;
+}

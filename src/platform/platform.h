@@ -1,0 +1,68 @@
+// The socket layer: exactly what the datagram exchange needs of the OS.
+// One implementation file per OS (posix.cpp, winsock.cpp); nothing above
+// this header knows which one is built.
+//
+// The shape follows an event-select model: a socket has one read-readiness
+// event that is armed before each wait, waited on with a timeout and reset
+// after each receive. On POSIX arming and resetting are no-ops and the wait
+// is a poll; on Winsock they map to WSAEventSelect, WSAWaitForMultipleEvents
+// and WSAResetEvent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kx::platform {
+
+// Plain value, no heap: both back ends fit their handles in it.
+struct udp_socket {
+    intptr_t handle = -1;  // socket descriptor / SOCKET
+    intptr_t event = 0;    // Winsock event object; unused on POSIX
+};
+
+// IPv4 address in network byte order, exactly as inet_addr returns it
+// (first octet in the lowest-addressed byte).
+using ipv4_net = uint32_t;
+
+// Process-wide start and stop (WSAStartup 2.2 / WSACleanup).
+bool startup();
+void cleanup();
+
+// Creates an IPv4 datagram socket. False on failure.
+bool open_udp(udp_socket &sock);
+// Binds to the port on all local addresses, without address reuse.
+bool bind_any(udp_socket &sock, uint16_t port);
+// Socket-level broadcast permission.
+bool allow_broadcast(udp_socket &sock);
+// Creates the read-readiness event and ties it to the socket; the socket is
+// non-blocking from here on. False on failure.
+bool create_read_event(udp_socket &sock);
+// Ties the event to the socket for read readiness again (before a wait).
+void arm_read_event(udp_socket &sock);
+// Waits up to timeout_ms for read readiness. Any other outcome (timeout,
+// interruption, failure) is false.
+bool wait_readable(udp_socket &sock, int timeout_ms);
+// Resets the event after a receive.
+void reset_read_event(udp_socket &sock);
+// Sends one datagram; the outcome is not reported.
+void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *bytes,
+             size_t length);
+// Receives one queued datagram without blocking into buffer (capacity bytes).
+// Returns its length, or -1 when nothing is queued, the receive fails, or the
+// datagram is longer than capacity (it is never delivered truncated).
+// sender receives the source address.
+int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &sender);
+// Closes the socket and releases its event.
+void close(udp_socket &sock);
+
+void sleep_ms(int milliseconds);
+// Monotonic milliseconds, for overall bounds on loops.
+int64_t now_ms();
+
+// The platform's IPv4 text conversions (inet_addr / inet_ntoa).
+// Invalid text parses as 255.255.255.255.
+ipv4_net parse_ipv4(const char *text);
+// Dotted text with a NUL, at most 16 bytes.
+void format_ipv4(ipv4_net address, char (&text)[16]);
+
+}  // namespace kx::platform

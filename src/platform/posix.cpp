@@ -1,0 +1,109 @@
+// POSIX back end of the socket layer: poll for readiness, recvmsg with
+// MSG_DONTWAIT for the non-blocking receive.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace kx::platform {
+
+namespace {
+
+int fd_of(const udp_socket &sock) { return static_cast<int>(sock.handle); }
+
+sockaddr_in make_address(ipv4_net address, uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    sa.sin_addr.s_addr = address;
+    return sa;
+}
+
+}  // namespace
+
+bool startup() { return true; }
+void cleanup() {}
+
+bool open_udp(udp_socket &sock) {
+    sock.handle = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sock.event = 0;
+    return sock.handle >= 0;
+}
+
+bool bind_any(udp_socket &sock, uint16_t port) {
+    sockaddr_in sa = make_address(htonl(INADDR_ANY), port);
+    return ::bind(fd_of(sock), reinterpret_cast<sockaddr *>(&sa), sizeof sa) == 0;
+}
+
+bool allow_broadcast(udp_socket &sock) {
+    int on = 1;
+    return ::setsockopt(fd_of(sock), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
+}
+
+bool create_read_event(udp_socket &) { return true; }
+void arm_read_event(udp_socket &) {}
+void reset_read_event(udp_socket &) {}
+
+bool wait_readable(udp_socket &sock, int timeout_ms) {
+    pollfd pfd{fd_of(sock), POLLIN, 0};
+    return ::poll(&pfd, 1, timeout_ms) == 1 && (pfd.revents & POLLIN) != 0;
+}
+
+void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *bytes,
+             size_t length) {
+    sockaddr_in sa = make_address(address, port);
+    (void)::sendto(fd_of(sock), bytes, length, 0, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+}
+
+int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &sender) {
+    sockaddr_in from{};
+    iovec iov{buffer, capacity};
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    ssize_t n;
+    do {
+        n = ::recvmsg(fd_of(sock), &msg, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    // Winsock fails the receive of a datagram larger than the buffer
+    // (WSAEMSGSIZE); do the same so both platforms agree.
+    if (n < 0 || (msg.msg_flags & MSG_TRUNC) != 0) return -1;
+    sender = from.sin_addr.s_addr;
+    return static_cast<int>(n);
+}
+
+void close(udp_socket &sock) {
+    if (sock.handle >= 0) ::close(fd_of(sock));
+    sock.handle = -1;
+}
+
+void sleep_ms(int milliseconds) {
+    timespec ts{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+}
+
+int64_t now_ms() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+ipv4_net parse_ipv4(const char *text) { return ::inet_addr(text); }
+
+void format_ipv4(ipv4_net address, char (&text)[16]) {
+    in_addr in{};
+    in.s_addr = address;
+    if (::inet_ntop(AF_INET, &in, text, sizeof text) == nullptr) text[0] = '\0';
+}
+
+}  // namespace kx::platform
