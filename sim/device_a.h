@@ -31,6 +31,8 @@ class device_a : public device {
     void set_setting(const std::string &key, std::string value);
 
   private:
+    std::string compose_search_reply() const;  // under the lock
+
     settings_map settings_;
 };
 
