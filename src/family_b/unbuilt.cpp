@@ -2,7 +2,6 @@
 // that no caller mistakes it for success.
 #include "kxconf.h"
 
-KXCONF_API int32_t KXCONF_CALL cal_crc(const uint8_t *, int32_t) { return 0; }
 KXCONF_API int32_t KXCONF_CALL kxb_search_all(kx_device_record *, int32_t *) {
     return KX_E_ARGUMENT;
 }
