@@ -31,6 +31,7 @@ KXCONF_API int32_t KXCONF_CALL cal_crc(const uint8_t *data, int32_t length) {
     if (count == 0 || data == nullptr) return 0;
     uint16_t crc = 0;
     for (uint16_t i = 0; i < count; ++i)
-        crc = static_cast<uint16_t>(crc_table[((crc >> 8) ^ data[i]) & 0xFF] ^ ((crc << 8) & 0xFFFF));
+        crc =
+            static_cast<uint16_t>(crc_table[((crc >> 8) ^ data[i]) & 0xFF] ^ ((crc << 8) & 0xFFFF));
     return crc;
 }

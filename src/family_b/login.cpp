@@ -1,0 +1,71 @@
+// Family B login and logout. The login presents the scrambled identifier and
+// the password in clear, with the sequence byte that its reply must echo.
+#include <cstring>
+
+#include "family_b/family_b.h"
+#include "frame/bytes.h"
+
+namespace kx {
+
+int32_t logout_b(const char *ip_text, const uint8_t (&device_id)[6]) {
+    exchange ex;
+    if (open_exchange(ex, ip_text, family_b_port, target::broadcast_rule, wait_mode::no_event) !=
+        KX_OK)
+        return KX_E_SOCKET;
+    short_packet request = short_request_b(
+        ex.broadcasting ? opcode_b::logout_broadcast : opcode_b::logout_unicast, marker::none);
+    put_device_id_b(request, device_id);
+    seal_packet_b(request);
+    send_datagram(ex, request.data(), request.size());
+    close_exchange(ex);
+    return KX_OK;
+}
+
+void give_up_b(const char *ip_text, const uint8_t (&device_id)[6]) {
+    logout_b(ip_text, device_id);
+    platform::sleep_ms(10);
+}
+
+}  // namespace kx
+
+using namespace kx;
+
+KXCONF_API int32_t KXCONF_CALL kxb_login(const char *ip_text, const uint8_t *device_id,
+                                         const kx_settings_record *login) {
+    if (device_id == nullptr || login == nullptr) return KX_E_ARGUMENT;
+    uint8_t id[6];
+    std::memcpy(id, device_id, sizeof id);
+    exchange ex;
+    if (open_exchange(ex, ip_text, family_b_port, target::broadcast_rule) != KX_OK)
+        return KX_E_SOCKET;
+    short_packet request = short_request_b(
+        ex.broadcasting ? opcode_b::login_broadcast : opcode_b::login_unicast, marker::none);
+    request[packet_at::sequence] = sequence_byte_b();
+    put_device_id_b(request, id);
+    put_bytes(request, packet_at::password, login->password);
+    seal_packet_b(request);
+
+    const step outcome =
+        matching_reply(ex, request.data(), request.size(), reply_wait_ms, echoes_sequence_b);
+    close_exchange(ex);
+    if (outcome == step::no_datagram) {
+        give_up_b(ip_text, id);
+        return KX_E_TIMEOUT;
+    }
+    if (outcome == step::receive_failed) {
+        give_up_b(ip_text, id);
+        return KX_E_SOCKET;
+    }
+    if (!crc_matches_b(received_bytes(ex))) {
+        logout_b(ip_text, id);
+        return KX_E_REPLY;
+    }
+    return ex.receive_area[packet_at::opcode] == opcode_b::login_accepted ? KX_OK : KX_E_REFUSED;
+}
+
+KXCONF_API int32_t KXCONF_CALL kxb_logout(const char *ip_text, const uint8_t *device_id) {
+    if (device_id == nullptr) return KX_E_ARGUMENT;
+    uint8_t id[6];
+    std::memcpy(id, device_id, sizeof id);
+    return logout_b(ip_text, id);
+}

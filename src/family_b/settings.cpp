@@ -1,0 +1,93 @@
+// Family B read and write settings. A read asks with the sequence byte and
+// takes the settings packet that echoes it; a write sends a settings packet
+// and, once the device has answered, confirms it (the device applies the
+// record only then).
+#include <cstring>
+
+#include "family_b/family_b.h"
+
+namespace kx {
+
+int32_t read_settings_b(const char *ip_text, const uint8_t (&device_id)[6],
+                        kxb_settings_record &record) {
+    exchange ex;
+    if (open_exchange(ex, ip_text, family_b_port, target::broadcast_rule) != KX_OK)
+        return KX_E_SOCKET;
+    short_packet request = short_request_b(
+        ex.broadcasting ? opcode_b::read_broadcast : opcode_b::read_unicast, marker::request);
+    request[packet_at::sequence] = sequence_byte_b();
+    put_device_id_b(request, device_id);
+    seal_packet_b(request);
+
+    const step outcome =
+        matching_reply(ex, request.data(), request.size(), reply_wait_ms, echoes_sequence_b);
+    close_exchange(ex);
+    if (outcome == step::no_datagram) {
+        give_up_b(ip_text, device_id);
+        return KX_E_TIMEOUT;
+    }
+    if (outcome == step::receive_failed) {
+        give_up_b(ip_text, device_id);
+        return KX_E_SOCKET;
+    }
+    if (ex.receive_area[packet_at::opcode] != opcode_b::read_reply) return KX_E_REPLY;
+    if (!settings_reply_ok_b(ex)) return KX_E_REPLY;
+    // A reply of another family leaves the record as it was, and says so.
+    if (!unpack_settings_b(received_bytes(ex), record)) return KX_E_REPLY;
+    return KX_OK;
+}
+
+int32_t write_settings_b(const char *ip_text, const kxb_settings_record &record) {
+    if (record.family != KX_FAMILY_B) return KX_E_ARGUMENT;
+    exchange ex;
+    if (open_exchange(ex, ip_text, family_b_port, target::broadcast_rule) != KX_OK)
+        return KX_E_SOCKET;
+    settings_packet packet{};
+    pack_settings_b(record, packet);
+    packet[packet_at::opcode] = opcode_b::write_settings;
+    packet[packet_at::family] = record.family;
+    seal_packet_b(packet);
+
+    const step outcome = single_reply(ex, packet.data(), packet.size(), reply_wait_ms);
+    if (outcome == step::no_datagram) {
+        close_exchange(ex);
+        return KX_E_TIMEOUT;
+    }
+    // The answer's contents beyond its CRC are not examined.
+    if (outcome == step::receive_failed || !crc_matches_b(received_bytes(ex))) {
+        close_exchange(ex);
+        return KX_E_REPLY;
+    }
+
+    uint8_t written_id[6];
+    std::memcpy(written_id, record.device_id, sizeof written_id);
+    short_packet confirmation = short_request_b(opcode_b::write_confirmation, marker::request);
+    put_device_id_b(confirmation, written_id);
+    seal_packet_b(confirmation);
+    reset_event(ex);
+    send_datagram(ex, confirmation.data(), confirmation.size());
+    // Gives the device time to apply the record; whatever comes back is not read.
+    (void)wait_datagram(ex, reply_wait_ms);
+    close_exchange(ex);
+    return KX_OK;
+}
+
+}  // namespace kx
+
+using namespace kx;
+
+KXCONF_API int32_t KXCONF_CALL kxb_read_setting(const char *ip_text, const uint8_t *device_id,
+                                                kxb_settings_record *record,
+                                                const kx_device_record *) {
+    if (device_id == nullptr || record == nullptr) return KX_E_ARGUMENT;
+    uint8_t id[6];
+    std::memcpy(id, device_id, sizeof id);
+    return read_settings_b(ip_text, id, *record);
+}
+
+KXCONF_API int32_t KXCONF_CALL kxb_write_setting(const char *ip_text, const uint8_t *,
+                                                 const kxb_settings_record *record,
+                                                 const kx_device_record *) {
+    if (record == nullptr) return KX_E_ARGUMENT;
+    return write_settings_b(ip_text, *record);
+}
