@@ -51,18 +51,72 @@ matcher opcode_is(uint8_t opcode);
 
 // Misbehaviour applied to a device's answer to a matching request.
 struct fault {
-    bool silent = false;           // answer nothing
-    int delay_ms = 0;              // answer late
-    int copies = 1;                // 2: answer twice
-    bool replace = false;          // send replacement instead of the answer
-    bytes replacement;             //   (also sent when the device had no answer)
-    int truncate_to = -1;          // cut the answer to this many bytes
-    size_t pad_to = 0;             // pad the answer with 'x' up to this length
+    bool silent = false;             // answer nothing
+    int delay_ms = 0;                // answer late
+    int copies = 1;                  // 2: answer twice
+    bool replace = false;            // send replacement instead of the answer
+    bytes replacement;               //   (also sent when the device had no answer)
+    int truncate_to = -1;            // cut the answer to this many bytes
+    size_t pad_to = 0;               // pad the answer with 'x' up to this length
     bool corrupt_last_byte = false;  // e.g. breaks a family B CRC
-    std::vector<bytes> strays;     // sent to the host before the answer,
-    int stray_gap_ms = 0;          //   this far apart (the answer follows the last)
+    std::vector<bytes> strays;       // sent to the host before the answer,
+    int stray_gap_ms = 0;            //   this far apart (the answer follows the last)
     bool silent_afterwards = false;  // the device answers nothing after this
-    int times = -1;                // matching requests it applies to; -1: all
+    int times = -1;                  // matching requests it applies to; -1: all
+
+    // Chainable setters: fault().late(50).once()
+    fault &no_answer() {
+        silent = true;
+        return *this;
+    }
+    fault &late(int ms) {
+        delay_ms = ms;
+        return *this;
+    }
+    fault &twice() {
+        copies = 2;
+        return *this;
+    }
+    fault &reply_with(bytes b) {
+        replace = true;
+        replacement = std::move(b);
+        return *this;
+    }
+    fault &reply_with(const std::string &text) {
+        return reply_with(bytes(text.begin(), text.end()));
+    }
+    fault &cut_to(int n) {
+        truncate_to = n;
+        return *this;
+    }
+    fault &padded_to(size_t n) {
+        pad_to = n;
+        return *this;
+    }
+    fault &bad_last_byte() {
+        corrupt_last_byte = true;
+        return *this;
+    }
+    fault &stray_first(bytes b, int gap_ms = 0) {
+        strays.push_back(std::move(b));
+        stray_gap_ms = gap_ms;
+        return *this;
+    }
+    fault &stray_first(const std::string &text, int gap_ms = 0) {
+        return stray_first(bytes(text.begin(), text.end()), gap_ms);
+    }
+    fault &then_silent() {
+        silent_afterwards = true;
+        return *this;
+    }
+    fault &once() {
+        times = 1;
+        return *this;
+    }
+    fault &for_requests(int n) {
+        times = n;
+        return *this;
+    }
 };
 
 // A device's answers to one request, each sent from the device's address

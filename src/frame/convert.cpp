@@ -52,8 +52,8 @@ size_t text_length(const char *text) { return text != nullptr ? std::strlen(text
 
 std::string_view field_text(const char *field, size_t width) {
     const void *nul = std::memchr(field, '\0', width);
-    return {field, nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - field)
-                                  : width};
+    return {field,
+            nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - field) : width};
 }
 
 int32_t check_settings_arguments_a(const char *ip_text, const char *id_text) {

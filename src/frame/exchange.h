@@ -13,9 +13,9 @@ constexpr uint16_t local_port = 65281;
 constexpr uint16_t family_a_port = 65535;
 constexpr uint16_t family_b_port = 65280;
 
-constexpr int search_quiet_ms = 300;      // a broadcast search ends after this much quiet
-constexpr int search_one_a_wait_ms = 100; // family A single-device search
-constexpr int reply_wait_ms = 1000;       // every other reply
+constexpr int search_quiet_ms = 300;       // a broadcast search ends after this much quiet
+constexpr int search_one_a_wait_ms = 100;  // family A single-device search
+constexpr int reply_wait_ms = 1000;        // every other reply
 // Overall bounds, so a peer that never falls quiet (or keeps sending
 // non-matching datagrams) cannot hold the caller for ever.
 constexpr int collection_bound_ms = 10000;
@@ -94,8 +94,7 @@ step matching_reply(exchange &ex, const uint8_t *request, size_t length, int wai
 // (or collection_bound_ms in all), drain the queue without waiting. Each
 // datagram goes to accept(ex); a false return ends the current drain.
 template <typename Accept>
-void collect(exchange &ex, const uint8_t *request, size_t length, int quiet_ms,
-             Accept &&accept) {
+void collect(exchange &ex, const uint8_t *request, size_t length, int quiet_ms, Accept &&accept) {
     send_datagram(ex, request, length);
     const int64_t deadline = platform::now_ms() + collection_bound_ms;
     for (;;) {

@@ -4,7 +4,8 @@
 
 #include "kxconf.h"
 
-#define KX_PIN(type, field, offset) static_assert(offsetof(type, field) == (offset), #type "." #field)
+#define KX_PIN(type, field, offset) \
+    static_assert(offsetof(type, field) == (offset), #type "." #field)
 
 static_assert(sizeof(kx_device_record) == 258);
 KX_PIN(kx_device_record, family, 0);

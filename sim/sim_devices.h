@@ -1,0 +1,16 @@
+// Default devices for the kxsim program and the demo.
+#pragma once
+
+#include <string>
+
+#include "lan.h"
+
+namespace kxsim {
+
+// Adds a device of either family at address with identifier text id_text
+// (a default derived from index when empty). False when the family cannot
+// be simulated.
+bool add_default_device(lan &net, bool family_b, const std::string &address, std::string id_text,
+                        int index);
+
+}  // namespace kxsim
