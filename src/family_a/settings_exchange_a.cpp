@@ -1,0 +1,61 @@
+// Family A read and write of the settings: the selection command, then one
+// get (read) or set (write) command per field of the command table, each
+// accepted before the next is sent. A read ends with "O"; a write ends with
+// "E" only when every command was accepted, which makes the device apply
+// the new settings, and with "O" otherwise.
+#include "family_a/command_a.h"
+#include "family_a/settings_a.h"
+#include "frame/convert.h"
+#include "frame/exchange.h"
+#include "kxconf.h"
+
+using namespace kx;
+
+KXCONF_API int32_t KXCONF_CALL kxa_read_setting(const char *ip_text, const char *id_text,
+                                                kxa_settings_record *record,
+                                                const kx_device_record *) {
+    if (record == nullptr || check_settings_arguments_a(ip_text, id_text) != KX_OK)
+        return KX_E_ARGUMENT;
+    const command_text select = select_command_a(id_text, select_tag_read_a);
+    if (!select.fits) return KX_E_ARGUMENT;
+
+    exchange ex;
+    if (open_exchange(ex, ip_text, family_a_port, target::broadcast_rule) != KX_OK)
+        return KX_E_SOCKET;
+    const command_outcome selected = command_step_a(ex, select.view());
+    if (selected != command_outcome::accepted) return fail_exchange_a(ex, selected, KX_E_REPLY);
+    for (const setting_a &setting : settings_table_a) {
+        const command_outcome got = command_step_a(ex, setting.get_command);
+        if (got != command_outcome::accepted) return fail_exchange_a(ex, got, KX_E_REPLY);
+        store_reply_a(ex.receive_area, static_cast<size_t>(ex.received), *record);
+    }
+    finish_exchange_a(ex, closing_read);
+    return KX_OK;
+}
+
+KXCONF_API int32_t KXCONF_CALL kxa_write_setting(const char *ip_text, const char *id_text,
+                                                 const kxa_settings_record *record,
+                                                 const kx_device_record *) {
+    if (record == nullptr || check_settings_arguments_a(ip_text, id_text) != KX_OK)
+        return KX_E_ARGUMENT;
+    const command_text select = select_command_a(id_text, select_tag_write_a);
+    if (!select.fits) return KX_E_ARGUMENT;
+
+    // The write selects by identifier text whenever it has one, and then
+    // broadcasts whatever the address; only without one does it use the
+    // address.
+    const target destination = text_length(id_text) == 0 ? target::address : target::broadcast;
+    exchange ex;
+    if (open_exchange(ex, ip_text, family_a_port, destination) != KX_OK) return KX_E_SOCKET;
+    const command_outcome selected = command_step_a(ex, select.view());
+    if (selected != command_outcome::accepted) return fail_exchange_a(ex, selected, KX_E_REPLY);
+    for (const uint8_t index : write_order_a) {
+        // Value texts are bounded by their fields (at most 30 characters), so
+        // every set command fits.
+        const command_text command = set_command_a(settings_table_a[index], *record);
+        const command_outcome got = command_step_a(ex, command.view());
+        if (got != command_outcome::accepted) return fail_exchange_a(ex, got, KX_E_REPLY);
+    }
+    finish_exchange_a(ex, closing_write);
+    return KX_OK;
+}
