@@ -4,7 +4,9 @@
 // 158 for a settings write), CRC-16 low byte first over all bytes before it,
 // the 0xFF marker where the request carries one, and the device's own
 // identifier (XOR 0xC5) where the request names a device. A request that
-// fails a check is dropped without an answer and counted in rejected().
+// fails a check of its form (length, CRC, marker, opcode, or a family code
+// other than 16 in a write) is dropped without an answer and counted in
+// rejected(); one that names another device is dropped without counting.
 //
 // Answers:
 //   search (1)               158-byte settings packet, opcode 1
@@ -132,7 +134,7 @@ class device_b : public device {
     // have arrived.
     std::array<uint8_t, 6> last_serial_block() const;
     int serial_blocks() const;
-    // Family B requests dropped for their length, CRC or marker.
+    // Family B requests dropped for their form (see the top of this file).
     int rejected() const;
 
     // Faults of the protocol itself, on top of device::inject.
