@@ -1,0 +1,22 @@
+# Installs the Debian packages named as arguments that are missing. As root it
+# uses apt-get (one update first); otherwise it names what is missing and fails.
+ensure_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" != 0 ]; then
+        echo "missing packages: ${missing[*]} (install them, or run as root)" >&2
+        return 1
+    fi
+    echo "installing: ${missing[*]}"
+    if [ -z "${KXCONF_APT_UPDATED:-}" ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get update -qq
+        export KXCONF_APT_UPDATED=1
+    fi
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# What the Linux build, its tests and the demo need.
+linux_packages=(cmake make g++ libgtest-dev libgmock-dev iproute2 util-linux binutils pkg-config)
