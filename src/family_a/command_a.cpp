@@ -37,26 +37,26 @@ std::string_view reply_text(const exchange &ex) {
     const char *text = reinterpret_cast<const char *>(ex.receive_area);
     const size_t length = static_cast<size_t>(ex.received);
     const void *nul = std::memchr(text, '\0', length);
-    return {text, nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - text)
-                                 : length};
+    return {text,
+            nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - text) : length};
 }
 
 }  // namespace
 
 command_outcome command_step_a(exchange &ex, std::string_view command) {
-    const std::string_view pattern =
-        command.size() >= pattern_length ? command.substr(command.size() - pattern_length)
+    const std::string_view pattern = command.size() >= pattern_length
+                                         ? command.substr(command.size() - pattern_length)
                                          : command;
     const step got = matching_reply(
         ex, reinterpret_cast<const uint8_t *>(command.data()), command.size(), reply_wait_ms,
         [&](const exchange &e) { return reply_text(e).find(pattern) != std::string_view::npos; });
     switch (got) {
-    case step::no_datagram:
-        return command_outcome::timeout;
-    case step::receive_failed:
-        return command_outcome::receive_failed;
-    case step::received:
-        break;
+        case step::no_datagram:
+            return command_outcome::timeout;
+        case step::receive_failed:
+            return command_outcome::receive_failed;
+        case step::received:
+            break;
     }
     return ex.receive_area[0] == 'A' ? command_outcome::accepted : command_outcome::refused;
 }
@@ -73,13 +73,13 @@ void finish_exchange_a(exchange &ex, char closing_byte) {
 int32_t fail_exchange_a(exchange &ex, command_outcome outcome, int32_t refused_result) {
     finish_exchange_a(ex, closing_read);
     switch (outcome) {
-    case command_outcome::timeout:
-        return KX_E_TIMEOUT;
-    case command_outcome::receive_failed:
-        return KX_E_SOCKET;
-    case command_outcome::refused:
-    case command_outcome::accepted:
-        break;
+        case command_outcome::timeout:
+            return KX_E_TIMEOUT;
+        case command_outcome::receive_failed:
+            return KX_E_SOCKET;
+        case command_outcome::refused:
+        case command_outcome::accepted:
+            break;
     }
     return refused_result;
 }

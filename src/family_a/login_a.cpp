@@ -31,12 +31,10 @@ KXCONF_API int32_t KXCONF_CALL kxa_login(const char *ip_text, const char *id_tex
         return KX_E_SOCKET;
     if (broadcast) {
         const command_outcome selected = command_step_a(ex, select.view());
-        if (selected != command_outcome::accepted)
-            return fail_exchange_a(ex, selected, KX_E_REPLY);
+        if (selected != command_outcome::accepted) return fail_exchange_a(ex, selected, KX_E_REPLY);
     }
     const command_outcome logged_in = command_step_a(ex, login_command.view());
-    if (logged_in != command_outcome::accepted)
-        return fail_exchange_a(ex, logged_in, KX_E_REFUSED);
+    if (logged_in != command_outcome::accepted) return fail_exchange_a(ex, logged_in, KX_E_REFUSED);
     finish_exchange_a(ex, no_closing_byte);
     return KX_OK;
 }

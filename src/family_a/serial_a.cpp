@@ -1,6 +1,7 @@
 // Family A quick settings of the serial line: three letters and one digit,
 // no tag, always to the device's address; the first datagram back decides.
 #include "family_a/serial_a.h"
+
 #include "frame/exchange.h"
 #include "kxconf.h"
 
@@ -9,8 +10,8 @@ namespace kx {
 int32_t send_serial_command_a(const char *ip_text, const char (&command)[4]) {
     exchange ex;
     if (open_exchange(ex, ip_text, family_a_port, target::address) != KX_OK) return KX_E_SOCKET;
-    const step got = single_reply(ex, reinterpret_cast<const uint8_t *>(command),
-                                  sizeof command, reply_wait_ms);
+    const step got =
+        single_reply(ex, reinterpret_cast<const uint8_t *>(command), sizeof command, reply_wait_ms);
     close_exchange(ex);
     if (got == step::no_datagram) return KX_E_TIMEOUT;
     if (got == step::receive_failed) return KX_E_SOCKET;
@@ -20,15 +21,24 @@ int32_t send_serial_command_a(const char *ip_text, const char (&command)[4]) {
 
 char baud_digit_a(uint32_t baud_rate) {
     switch (baud_rate) {
-    case 1200: return '0';
-    case 2400: return '1';
-    case 4800: return '2';
-    case 9600: return '3';
-    case 19200: return '4';
-    case 38400: return '5';
-    case 57600: return '6';
-    case 115200: return '7';
-    default: return '3';  // unknown speeds fall back to 9600
+        case 1200:
+            return '0';
+        case 2400:
+            return '1';
+        case 4800:
+            return '2';
+        case 9600:
+            return '3';
+        case 19200:
+            return '4';
+        case 38400:
+            return '5';
+        case 57600:
+            return '6';
+        case 115200:
+            return '7';
+        default:
+            return '3';  // unknown speeds fall back to 9600
     }
 }
 
@@ -36,11 +46,16 @@ char baud_digit_a(uint32_t baud_rate) {
 // parity setting that the settings exchanges carry.
 char parity_digit_a(uint32_t parity) {
     switch (parity & 0xFFu) {
-    case 1: return '2';
-    case 2: return '1';
-    case 3: return '3';
-    case 4: return '4';
-    default: return '0';
+        case 1:
+            return '2';
+        case 2:
+            return '1';
+        case 3:
+            return '3';
+        case 4:
+            return '4';
+        default:
+            return '0';
     }
 }
 

@@ -46,8 +46,8 @@ uint32_t parse_number(std::string_view value, size_t limit, uint8_t width) {
     const uint32_t mask = width == 2 ? 0xFFFFu : 0xFFu;
     uint32_t number = 0;
     for (size_t i = 0; i < value.size() && i < limit; ++i)
-        number = (number * 10 + static_cast<uint32_t>(static_cast<signed char>(value[i]) - 48)) &
-                 mask;
+        number =
+            (number * 10 + static_cast<uint32_t>(static_cast<signed char>(value[i]) - 48)) & mask;
     return number;
 }
 
@@ -66,33 +66,34 @@ void store_reply_a(const uint8_t *reply, size_t length, kxa_settings_record &rec
     uint8_t *field = field_of(record, *setting);
 
     switch (setting->rule) {
-    case reply_rule::text:
-        store_text(field, value, setting->limit);
-        break;
-    case reply_rule::address_text:
-        store_text(field, value, setting->limit);
-        if (field_text(reinterpret_cast<const char *>(field), setting->limit).size() <
-            min_address_text)
-            store_text(field, "0.0.0.0", setting->limit);
-        break;
-    case reply_rule::number:
-        store_number(field, setting->width, parse_number(value, setting->limit, setting->width));
-        break;
-    case reply_rule::digit:
-        field[0] = static_cast<uint8_t>(first - '0');
-        break;
-    case reply_rule::one_flag:
-        field[0] = first == '1' ? 1 : 0;
-        break;
-    case reply_rule::zero_flag:
-        field[0] = first == '0' ? 0 : 1;
-        break;
-    case reply_rule::data_bits:
-        field[0] = first == '0' ? 7 : 8;
-        break;
-    case reply_rule::baud_code:
-        field[0] = first >= '0' && first <= '7' ? static_cast<uint8_t>(first - '0') : 3;
-        break;
+        case reply_rule::text:
+            store_text(field, value, setting->limit);
+            break;
+        case reply_rule::address_text:
+            store_text(field, value, setting->limit);
+            if (field_text(reinterpret_cast<const char *>(field), setting->limit).size() <
+                min_address_text)
+                store_text(field, "0.0.0.0", setting->limit);
+            break;
+        case reply_rule::number:
+            store_number(field, setting->width,
+                         parse_number(value, setting->limit, setting->width));
+            break;
+        case reply_rule::digit:
+            field[0] = static_cast<uint8_t>(first - '0');
+            break;
+        case reply_rule::one_flag:
+            field[0] = first == '1' ? 1 : 0;
+            break;
+        case reply_rule::zero_flag:
+            field[0] = first == '0' ? 0 : 1;
+            break;
+        case reply_rule::data_bits:
+            field[0] = first == '0' ? 7 : 8;
+            break;
+        case reply_rule::baud_code:
+            field[0] = first >= '0' && first <= '7' ? static_cast<uint8_t>(first - '0') : 3;
+            break;
     }
 }
 
@@ -101,17 +102,17 @@ void append_value_text_a(const setting_a &setting, const kxa_settings_record &re
     const uint8_t *field = field_of(record, setting);
     int32_t number = 0;
     switch (setting.value) {
-    case value_rule::none:
-        return;
-    case value_rule::text:
-        command.append(field_text(reinterpret_cast<const char *>(field), setting.width));
-        return;
-    case value_rule::decimal:
-        number = static_cast<int32_t>(load_number(field, setting.width));
-        break;
-    case value_rule::data_bits:
-        number = static_cast<int32_t>(field[0]) - 7;
-        break;
+        case value_rule::none:
+            return;
+        case value_rule::text:
+            command.append(field_text(reinterpret_cast<const char *>(field), setting.width));
+            return;
+        case value_rule::decimal:
+            number = static_cast<int32_t>(load_number(field, setting.width));
+            break;
+        case value_rule::data_bits:
+            number = static_cast<int32_t>(field[0]) - 7;
+            break;
     }
     if (number < 0) {
         command.append('-');

@@ -37,22 +37,25 @@ enum class value_rule : uint8_t {
 struct setting_a {
     std::string_view get_command;  // complete, e.g. "GIP|22"
     reply_rule rule;
-    uint8_t limit;  // text and number rules: characters taken from the value
-    uint16_t offset;  // of the field in kxa_settings_record
-    uint8_t width;    // of the field in bytes; numbers are 1 or 2 (little-endian)
+    uint8_t limit;                 // text and number rules: characters taken from the value
+    uint16_t offset;               // of the field in kxa_settings_record
+    uint8_t width;                 // of the field in bytes; numbers are 1 or 2 (little-endian)
     std::string_view set_letters;  // empty when the field is never written
     std::string_view set_tag;
     value_rule value;
 
-    constexpr std::string_view get_tag() const { return get_command.substr(get_command.size() - 2); }
+    constexpr std::string_view get_tag() const {
+        return get_command.substr(get_command.size() - 2);
+    }
     constexpr bool writable() const { return value != value_rule::none; }
 };
 
-#define KXA_FIELD(name) \
+#define KXA_FIELD(name)                                         \
     static_cast<uint16_t>(offsetof(kxa_settings_record, name)), \
         static_cast<uint8_t>(sizeof(kxa_settings_record::name))
 
 // In the order of the read list.
+// clang-format off
 inline constexpr setting_a settings_table_a[] = {
     {"GFE|21", reply_rule::text, 30, KXA_FIELD(device_id_text), "", "", value_rule::none},
     {"GIP|22", reply_rule::text, 16, KXA_FIELD(ip_address), "SIP", "21", value_rule::text},
@@ -83,6 +86,7 @@ inline constexpr setting_a settings_table_a[] = {
     {"T|3B", reply_rule::one_flag, 0, KXA_FIELD(family), "", "", value_rule::none},
     {"GNB|3C", reply_rule::one_flag, 0, KXA_FIELD(nb_flag), "SNB", "3B", value_rule::decimal},
 };
+// clang-format on
 
 #undef KXA_FIELD
 
@@ -105,9 +109,9 @@ inline constexpr std::string_view select_tag_write_a = "1E";
 // Table indices of the writable fields in the order of their set tags
 // (upper-case hex digits of equal length sort as text).
 inline constexpr auto write_order_a = [] {
-    constexpr size_t writable = static_cast<size_t>(std::count_if(
-        std::begin(settings_table_a), std::end(settings_table_a),
-        [](const setting_a &s) { return s.writable(); }));
+    constexpr size_t writable =
+        static_cast<size_t>(std::count_if(std::begin(settings_table_a), std::end(settings_table_a),
+                                          [](const setting_a &s) { return s.writable(); }));
     std::array<uint8_t, writable> order{};
     size_t n = 0;
     for (size_t i = 0; i < settings_count_a; ++i)

@@ -37,8 +37,8 @@ std::string bytes_of(const kxa_settings_record &r) {
 }
 
 // Only the bytes in [from, to) differ between a and b.
-::testing::AssertionResult only_changed(const kxa_settings_record &a,
-                                        const kxa_settings_record &b, size_t from, size_t to) {
+::testing::AssertionResult only_changed(const kxa_settings_record &a, const kxa_settings_record &b,
+                                        size_t from, size_t to) {
     const std::string x = bytes_of(a), y = bytes_of(b);
     for (size_t i = 0; i < x.size(); ++i)
         if ((i < from || i >= to) && x[i] != y[i])
@@ -49,7 +49,7 @@ std::string bytes_of(const kxa_settings_record &r) {
 std::string text_of(const char *field, size_t width) {
     return std::string(field, strnlen(field, width));
 }
-#define TEXT(r, field) text_of((r).field, sizeof (r).field)
+#define TEXT(r, field) text_of((r).field, sizeof(r).field)
 
 TEST(StoreReplyA, Texts) {
     auto r = stored("A10.0.0.7|22");
@@ -95,23 +95,24 @@ TEST(StoreReplyA, AddressTextsShorterThanSevenBecomeZeroAddress) {
 }
 
 TEST(StoreReplyA, NumbersTakeTheirCharacterCountModuloTheirWidth) {
-    EXPECT_EQ(stored("A4001|23").local_port, 4001);
-    EXPECT_EQ(stored("A123456|23").local_port, 12345);
-    EXPECT_EQ(stored("A70000|23").local_port, 4464);
-    EXPECT_EQ(stored("A|23").local_port, 0);
-    EXPECT_EQ(stored("A65535|26").dest_port, 65535);
-    EXPECT_EQ(stored("A1024|2C").ml_value, 1024);
+    EXPECT_EQ(uint16_t(stored("A4001|23").local_port), 4001);
+    EXPECT_EQ(uint16_t(stored("A123456|23").local_port), 12345);
+    EXPECT_EQ(uint16_t(stored("A70000|23").local_port), 4464);
+    EXPECT_EQ(uint16_t(stored("A|23").local_port), 0);
+    EXPECT_EQ(uint16_t(stored("A65535|26").dest_port), 65535);
+    EXPECT_EQ(uint16_t(stored("A1024|2C").ml_value), 1024);
     EXPECT_EQ(stored("A300|2D").md_value, 44);
     EXPECT_EQ(stored("A2559|2D").md_value, 255);  // three characters only
     EXPECT_EQ(stored("A60|32").keep_alive, 60);
     // Any character counts as its code minus 48: ':' is 10, '/' is -1.
-    EXPECT_EQ(stored("A1:|23").local_port, 20);
-    EXPECT_EQ(stored("A/|23").local_port, 65535);
+    EXPECT_EQ(uint16_t(stored("A1:|23").local_port), 20);
+    EXPECT_EQ(uint16_t(stored("A/|23").local_port), 65535);
     // A byte of 128 or more counts as its value minus 256.
     EXPECT_EQ(stored("A\xff|2D").md_value, static_cast<uint8_t>(-1 - 48));
     // 16-bit numbers are little-endian in the record.
     auto r = stored("A258|23");
-    const auto *raw = reinterpret_cast<const uint8_t *>(&r) + offsetof(kxa_settings_record, local_port);
+    const auto *raw =
+        reinterpret_cast<const uint8_t *>(&r) + offsetof(kxa_settings_record, local_port);
     EXPECT_EQ(raw[0], 2);
     EXPECT_EQ(raw[1], 1);
 }
@@ -139,17 +140,15 @@ TEST(StoreReplyA, DigitsFlagsDataBitsAndBaudCodes) {
     EXPECT_EQ(stored("A1|2B").data_bits, 8);
     EXPECT_EQ(stored("A2|2B").data_bits, 8);
 
-    for (char c = '0'; c <= '7'; ++c)
-        EXPECT_EQ(stored("A"s + c + "|29").baud_code, c - '0');
+    for (char c = '0'; c <= '7'; ++c) EXPECT_EQ(stored("A"s + c + "|29").baud_code, c - '0');
     EXPECT_EQ(stored("A9|29").baud_code, 3);
     EXPECT_EQ(stored("A|29").baud_code, 3);
 }
 
 TEST(StoreReplyA, RepliesWithoutATableTagStoreNothing) {
     const auto untouched = filled(0xEE);
-    for (const std::string &reply :
-         {"A|20"s, "A0.16.2.3.4.5|20"s, "A1|3D"s, "A1|1F"s, "A10.0.0.2|22\r\n"s, "A1|2b"s,
-          "A|2"s, "A2"s, ""s, "A1|3c"s})
+    for (const std::string &reply : {"A|20"s, "A0.16.2.3.4.5|20"s, "A1|3D"s, "A1|1F"s,
+                                     "A10.0.0.2|22\r\n"s, "A1|2b"s, "A|2"s, "A2"s, ""s, "A1|3c"s})
         EXPECT_TRUE(only_changed(untouched, stored(reply), 0, 0)) << reply;
     // "GLI" and "GLi" differ in case only; their tags keep them apart.
     auto r = stored("A1.2.3.4|35");
@@ -215,12 +214,12 @@ TEST(CommandTableA, ReadListIsTheTwentyEightGetCommandsInOrder) {
 
 TEST(CommandTableA, WriteListIsTheTwentyFiveSetCommandsInTagOrder) {
     const std::vector<std::string> expected = {
-        "SDN|1F",        "SIP10.0.0.5|21", "SPN4001|22",      "SRM2|23",
-        "SDI10.0.0.9|24", "SDP5000|25",    "SGI10.0.0.1|26",  "SNM255.255.255.0|27",
-        "SBR7|28",       "SPR2|29",        "SBB1|2A",         "SML65535|2B",
-        "SMD255|2C",     "STP1|2D",        "SDH1|2E",         "SFC1|2F",
-        "SKL60|30",      "SDD0|34",        "SLI1.2.3.4|35",   "SLi5.6.7.8|36",
-        "SWW1|37",       "SDWdw|38",       "SONon|39",        "SPWpw|3A",
+        "SDN|1F",         "SIP10.0.0.5|21", "SPN4001|22",     "SRM2|23",
+        "SDI10.0.0.9|24", "SDP5000|25",     "SGI10.0.0.1|26", "SNM255.255.255.0|27",
+        "SBR7|28",        "SPR2|29",        "SBB1|2A",        "SML65535|2B",
+        "SMD255|2C",      "STP1|2D",        "SDH1|2E",        "SFC1|2F",
+        "SKL60|30",       "SDD0|34",        "SLI1.2.3.4|35",  "SLi5.6.7.8|36",
+        "SWW1|37",        "SDWdw|38",       "SONon|39",       "SPWpw|3A",
         "SNB1|3B"};
     EXPECT_EQ(write_commands(sample_record()), expected);
     EXPECT_EQ(kx::write_request_count_a, 26u);
