@@ -24,6 +24,9 @@ KXCONF_API int32_t KXCONF_CALL kxa_read_setting(const char *ip_text, const char 
         return KX_E_SOCKET;
     const command_outcome selected = command_step_a(ex, select.view());
     if (selected != command_outcome::accepted) return fail_exchange_a(ex, selected, KX_E_REPLY);
+    // Every accepted reply goes through the table; the selection's tag is
+    // not in it, so its reply stores nothing unless it ends in a get tag.
+    store_reply_a(ex.receive_area, static_cast<size_t>(ex.received), *record);
     for (const setting_a &setting : settings_table_a) {
         const command_outcome got = command_step_a(ex, setting.get_command);
         if (got != command_outcome::accepted) return fail_exchange_a(ex, got, KX_E_REPLY);
