@@ -1,0 +1,30 @@
+// Conversions between the family A settings record and the generic settings
+// record. Each writes only the fields the two records share; every other byte
+// of the destination keeps what it held.
+#pragma once
+
+#include <cstdint>
+
+#include "kxconf.h"
+
+namespace kx {
+
+// Family A devices hold the serial speed as a code 0..7 for these rates.
+inline constexpr uint32_t baud_rates_a[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+inline constexpr uint8_t default_baud_code_a = 3;  // 9600
+
+// Any code outside 0..7 reads as 9600.
+uint32_t baud_rate_from_code_a(uint8_t code);
+// Any rate that is not one of the eight gives the code for 9600.
+uint8_t baud_code_from_rate_a(uint32_t rate);
+
+// Sets family to 1, turns the identifier text into bytes and the baud code
+// into a rate, sets stop_bits to 1 (family A has none), and writes only the
+// first 15 bytes of firmware_version.
+void settings_a_to_generic(kx_settings_record &generic, const kxa_settings_record &settings_a);
+// Sets family to 1, writes the identifier as text and the rate as a code;
+// stop_bits is not read. Address fields take the generic 16 bytes and keep
+// their last 4.
+void generic_to_settings_a(kxa_settings_record &settings_a, const kx_settings_record &generic);
+
+}  // namespace kx
