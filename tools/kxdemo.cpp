@@ -1,6 +1,8 @@
-// kxdemo: the host's main job on a small simulated LAN, printed step by step.
-// It serves the simulated devices in-process and talks to them through the
-// library's exported functions only, exactly as a host application would.
+// kxdemo: a host's whole job on a small simulated LAN, printed step by step.
+// It serves devices of both families in-process and works with them through
+// the generic kx_ functions alone, never knowing a device's protocol: search,
+// log in, read, change a setting, write it back, read again, change the baud
+// rate, log out. Exits non-zero when any step fails.
 // Runs inside a private network namespace (scripts/demo sees to that).
 #include <cstdio>
 #include <cstring>
@@ -21,6 +23,19 @@ const char *family_name(uint8_t family) {
     }
 }
 
+const char *meaning(int32_t result) {
+    switch (result) {
+        case KX_OK: return "ok";
+        case KX_FAMILY_B_ANSWER: return "a family B device answered";
+        case KX_E_SOCKET: return "FAILED: socket could not be prepared";
+        case KX_E_REPLY: return "FAILED: the device's reply was not acceptable";
+        case KX_E_TIMEOUT: return "FAILED: no reply in time";
+        case KX_E_ARGUMENT: return "FAILED: invalid argument";
+        case KX_E_REFUSED: return "FAILED: login refused";
+        default: return "FAILED: unexpected result";
+    }
+}
+
 std::string id_text(const uint8_t (&id)[6]) {
     std::string text;
     for (int i = 0; i < 6; ++i) text += (i ? "." : "") + std::to_string(id[i]);
@@ -31,15 +46,85 @@ std::string bounded(const char *field, size_t width) {
     return std::string(field, strnlen(field, width));
 }
 
+// One line per step: the call, its result code and what that means, and on
+// success what the step showed.
+bool report(const char *call, int32_t result, const std::string &detail = "") {
+    const bool ok = result == KX_OK;
+    std::printf("  %-26s -> %2d %s%s%s\n", call, result, meaning(result),
+                ok && !detail.empty() ? ": " : "", ok ? detail.c_str() : "");
+    return ok;
+}
+
+bool check(bool holds, const char *what) {
+    if (!holds) std::printf("  %-26s    FAILED: %s\n", "", what);
+    return holds;
+}
+
 void print_devices(const kx_device_record *records, int32_t count) {
-    std::printf("  %-3s %-6s %-16s %-24s %-10s %s\n", "#", "family", "address", "identifier",
-                "name", "port");
+    std::printf("  %-3s %-6s %-16s %-22s %-10s\n", "#", "family", "address", "identifier", "name");
     for (int32_t i = 0; i < count; ++i) {
         const kx_device_record &d = records[i];
-        std::printf("  %-3d %-6s %-16s %-24s %-10s %u\n", i + 1, family_name(d.family),
+        std::printf("  %-3d %-6s %-16s %-22s %-10s\n", i + 1, family_name(d.family),
                     bounded(d.ip_address, sizeof d.ip_address).c_str(), id_text(d.device_id).c_str(),
-                    bounded(d.device_name, sizeof d.device_name).c_str(), d.local_port);
+                    bounded(d.device_name, sizeof d.device_name).c_str());
     }
+}
+
+std::string summary(const kx_settings_record &s) {
+    return "name " + bounded(s.device_name, sizeof s.device_name) + ", baud " +
+           std::to_string(uint32_t{s.baud_rate}) + ", destination port " +
+           std::to_string(uint16_t{s.dest_port});
+}
+
+// The whole cycle on one device, taking every argument from its search
+// record. Stops at the first step that fails.
+bool configure(const kx_device_record &device) {
+    const char *ip = device.ip_address;
+    const uint8_t *id = device.device_id;
+
+    // The login record needs only the family and the password (none on the
+    // simulated devices).
+    kx_settings_record login;
+    std::memset(&login, 0, sizeof login);
+    login.family = device.family;
+    if (!report("kx_login", kx_login(ip, id, &login), "password accepted")) return false;
+
+    kx_settings_record settings;
+    std::memset(&settings, 0, sizeof settings);
+    int32_t result = kx_read_setting(ip, id, &settings, &device);
+    if (!report("kx_read_setting", result, summary(settings))) return false;
+
+    const uint16_t old_port = settings.dest_port;
+    const uint16_t new_port = static_cast<uint16_t>(old_port + 101);
+    settings.dest_port = new_port;
+    std::printf("  %-26s    destination port %u -> %u in the settings record\n", "(change)",
+                unsigned{old_port}, unsigned{new_port});
+    if (!report("kx_write_setting", kx_write_setting(ip, id, &settings, &device),
+                "settings written back"))
+        return false;
+
+    kx_settings_record again;
+    std::memset(&again, 0, sizeof again);
+    result = kx_read_setting(ip, id, &again, &device);
+    if (!report("kx_read_setting", result,
+                "destination port " + std::to_string(uint16_t{again.dest_port})))
+        return false;
+    if (!check(again.dest_port == new_port, "the change did not hold")) return false;
+    if (!check(std::memcmp(&again, &settings, sizeof again) == 0,
+               "another setting changed as well"))
+        return false;
+    std::printf("  %-26s    the change held, every other setting as before\n", "");
+
+    if (!report("kx_setting_baud 115200", kx_setting_baud(ip, 115200, &device),
+                "quick setting accepted"))
+        return false;
+    std::memset(&again, 0, sizeof again);
+    result = kx_read_setting(ip, id, &again, &device);
+    if (!report("kx_read_setting", result, "baud " + std::to_string(uint32_t{again.baud_rate})))
+        return false;
+    if (!check(again.baud_rate == 115200, "the baud rate did not change")) return false;
+
+    return report("kx_logout", kx_logout(ip, id, &device), "conversation ended");
 }
 
 }  // namespace
@@ -48,23 +133,45 @@ int main() {
     try {
         kxsim::lan lan;
         std::printf("Simulated LAN in a private network namespace:\n");
-        const char *const a_devices[] = {"127.0.0.2", "127.0.0.3", "127.0.0.4"};
+        struct placed {
+            const char *address;
+            bool family_b;
+        };
+        const placed devices[] = {
+            {"127.0.0.2", false}, {"127.0.0.3", true}, {"127.0.0.4", false}, {"127.0.0.5", true}};
         int index = 0;
-        for (const char *address : a_devices) {
-            kxsim::add_default_device(lan, false, address, "", ++index);
-            std::printf("  family A device at %s\n", address);
+        for (const placed &p : devices) {
+            if (!kxsim::add_default_device(lan, p.family_b, p.address, "", ++index)) return 1;
+            std::printf("  family %s device at %s\n", p.family_b ? "B" : "A", p.address);
         }
+        const int32_t expected = index;
 
-        // The caller provides room for every device plus one record.
+        std::printf("\nSearch: family A devices first, then family B\n");
+        // The caller provides room for every device that may answer.
         kx_device_record records[8];
         std::memset(records, 0, sizeof records);
         int32_t count = 0;
-        std::printf("\nkxa_search_all: broadcast \"X\" to 255.255.255.255:65535, collect until "
-                    "300 ms of quiet\n");
-        const int32_t result = kxa_search_all(records, &count);
-        std::printf("  result %d, %d device(s) found\n", result, count);
+        const int32_t found = kx_search_all(records, &count);
+        const bool searched =
+            report("kx_search_all", found, std::to_string(count) + " device(s) found");
         print_devices(records, count);
-        return result == KX_OK && count == index ? 0 : 1;
+        bool all_ok = searched && check(count == expected, "not every device was found");
+
+        int succeeded = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            const kx_device_record &d = records[i];
+            std::printf("\nDevice %d of %d: family %s at %s, identifier %s\n", i + 1, count,
+                        family_name(d.family), bounded(d.ip_address, sizeof d.ip_address).c_str(),
+                        id_text(d.device_id).c_str());
+            if (configure(d))
+                ++succeeded;
+            else
+                all_ok = false;
+        }
+
+        std::printf("\n%d of %d device(s) went through the whole cycle: %s\n", succeeded, count,
+                    all_ok ? "success" : "FAILED");
+        return all_ok ? 0 : 1;
     } catch (const std::exception &e) {
         std::fprintf(stderr, "kxdemo: %s\n", e.what());
         return 1;
