@@ -102,5 +102,4 @@ function(kxconf_windows_dll target)
     COMMENT "MSVC-style import library kxconf.lib"
     VERBATIM)
   install(FILES ${msvc_lib} DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(FILES ${plain_def} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 endfunction()
