@@ -219,7 +219,14 @@ static void stack_after(const char *name, uintptr_t before, uintptr_t after, int
         expect_int(__LINE__, #name, got_, (want)); \
     } while (0)
 
-static uint64_t now_ms(void) { return GetTickCount64(); }
+/* Elapsed time from the performance counter: GetTickCount64 ticks coarsely,
+   and under Wine only as often as the wineserver updates it. */
+static uint64_t now_ms(void) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return (uint64_t)(now.QuadPart * 1000 / frequency.QuadPart);
+}
 
 /* ---- The simulated devices ------------------------------------------- */
 
