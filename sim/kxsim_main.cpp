@@ -49,10 +49,10 @@ int main(int argc, char **argv) {
         if (arg == "--trace") {
             trace = true;
         } else if ((arg == "--family-a" || arg == "--family-b") && i + 1 < argc) {
-            std::string spec = argv[++i];
-            const auto eq = spec.find('=');
-            wanted w{arg == "--family-b", spec.substr(0, eq),
-                     eq == std::string::npos ? std::string() : spec.substr(eq + 1)};
+            std::string device = argv[++i];
+            const auto eq = device.find('=');
+            wanted w{arg == "--family-b", device.substr(0, eq),
+                     eq == std::string::npos ? std::string() : device.substr(eq + 1)};
             devices.push_back(w);
         } else {
             return usage();
