@@ -143,11 +143,8 @@ std::string shown_text(const char *field, size_t width) {
 }
 
 std::string id_text(const uint8_t *id) {
-    std::string text;
-    for (int i = 0; i < 6; ++i) {
-        if (i > 0) text += '.';
-        text += std::to_string(id[i]);
-    }
+    char text[24];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u.%u.%u", id[0], id[1], id[2], id[3], id[4], id[5]);
     return text;
 }
 
