@@ -244,11 +244,11 @@ static int quiet_lan;
 /* Nothing is simulated at this address: requests to it go unanswered. */
 static const char nobody[] = "127.0.0.250";
 
-static int parse_device(const char *spec, struct device *d) {
-    const char *equals = strchr(spec, '=');
-    if (equals == NULL || (size_t)(equals - spec) >= sizeof d->ip) return 0;
-    memcpy(d->ip, spec, (size_t)(equals - spec));
-    d->ip[equals - spec] = '\0';
+static int parse_device(const char *option, struct device *d) {
+    const char *equals = strchr(option, '=');
+    if (equals == NULL || (size_t)(equals - option) >= sizeof d->ip) return 0;
+    memcpy(d->ip, option, (size_t)(equals - option));
+    d->ip[equals - option] = '\0';
     if (strlen(equals + 1) >= sizeof d->id_text) return 0;
     strcpy(d->id_text, equals + 1);
     unsigned v[6];
