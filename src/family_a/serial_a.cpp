@@ -2,6 +2,8 @@
 // no tag, always to the device's address; the first datagram back decides.
 #include "family_a/serial_a.h"
 
+#include "family_a/mapping_a.h"
+
 #include "frame/exchange.h"
 #include "kxconf.h"
 
@@ -20,30 +22,10 @@ int32_t send_serial_command_a(const char *ip_text, const char (&command)[4]) {
 }
 
 char baud_digit_a(uint32_t baud_rate) {
-    switch (baud_rate) {
-        case 1200:
-            return '0';
-        case 2400:
-            return '1';
-        case 4800:
-            return '2';
-        case 9600:
-            return '3';
-        case 19200:
-            return '4';
-        case 38400:
-            return '5';
-        case 57600:
-            return '6';
-        case 115200:
-            return '7';
-        default:
-            return '3';  // unknown speeds fall back to 9600
-    }
+    // The device's own speed codes, unknown speeds falling back to 9600.
+    return static_cast<char>('0' + baud_code_from_rate_a(baud_rate));
 }
 
-// The quick setting numbers parities 1 and 2 the other way round from the
-// parity setting that the settings exchanges carry.
 char parity_digit_a(uint32_t parity) {
     switch (parity & 0xFFu) {
         case 1:
