@@ -149,8 +149,9 @@ TEST(SearchAllA, FamilyBAnswersAndOversizedDatagramsAreNeverCounted) {
 TEST(SearchAllA, ADeviceThatNeverFallsQuietCannotHoldTheCallerForEver) {
     kxsim::lan lan;
     const std::string chatter = reply_of_length(30);
-    for (int i = 0; i < 60; ++i)
-        lan.send("127.0.0.9", kxsim::family_a_port, kxsim::to_bytes(chatter), 100 + i * 200);
+    // Every 100 ms, so that a busy machine delaying one datagram still leaves no 300 ms gap.
+    for (int i = 0; i < 120; ++i)
+        lan.send("127.0.0.9", kxsim::family_a_port, kxsim::to_bytes(chatter), 100 + i * 100);
     kx_device_record records[2];
     auto r = search_all(records);
     EXPECT_EQ(r.result, KX_OK);
