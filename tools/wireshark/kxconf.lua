@@ -10,6 +10,11 @@
 -- Filter names: kxa.* for family A, kxb.* for family B; the family B settings
 -- fields are named after the settings record (kxb.settings.dest_port, ...).
 
+-- A second copy (a personal one beside the installed one, or one given with
+-- -X lua_script) leaves the first in place instead of failing to load.
+if rawget(_G, "kxconf_dissector_loaded") then return end
+kxconf_dissector_loaded = true
+
 local DEVICE_PORT_A = 65535
 local DEVICE_PORT_B = 65280
 local HOST_PORT = 65281
@@ -122,6 +127,8 @@ local fa = {
     text = ProtoField.string("kxa.text", "Text"),
     -- search
     search_marker = ProtoField.string("kxa.search.marker", "Family marker"),
+    search_part_one = ProtoField.none("kxa.search.part_one", "Part one"),
+    search_part_two = ProtoField.none("kxa.search.part_two", "Part two"),
     search_device_id = ProtoField.string("kxa.search.device_id", "device_id"),
     search_local_port = ProtoField.uint16("kxa.search.local_port", "local_port"),
     search_unused = ProtoField.string("kxa.search.unused", "Unused field"),
@@ -162,7 +169,7 @@ local ea = {
     refused = ProtoExpert.new("kxa.expert.refused", "The device refused the request",
                               expert.group.RESPONSE_CODE, expert.severity.NOTE),
     oversize = ProtoExpert.new("kxa.expert.oversize", "Datagram over 256 bytes",
-                               expert.group.MALFORMED, expert.severity.ERROR),
+                               expert.group.PROTOCOL, expert.severity.ERROR),
     name_cut = ProtoExpert.new("kxa.expert.name_cut", "Device name longer than the host keeps",
                                expert.group.PROTOCOL, expert.severity.NOTE),
     not_a_number = ProtoExpert.new("kxa.expert.not_a_number", "Port field is not a decimal number",
@@ -206,7 +213,7 @@ local function dissect_search_reply_a(tvb, tree, pinfo, raw)
     tree:add(fa.kind, tvb(0, 1), "Search reply")
     tree:add(fa.search_marker, tvb(0, 1), "A"):append_text(" (family A device)")
     local length = #raw
-    local part_one = tree:add(tvb(0, length), "Part one")
+    local part_one = tree:add(fa.search_part_one, tvb(0, length))
     local at = 1
     -- Part one fields end at '/' or at the end of the datagram, NULs included.
     local function next_field()
@@ -251,7 +258,7 @@ local function dissect_search_reply_a(tvb, tree, pinfo, raw)
     if nul then
         local sep = math.min(2, length - (nul - 1))
         tree:add(fa.search_separator, tvb(nul - 1, sep))
-        local part_two = tree:add(tvb(nul - 1, length - (nul - 1)), "Part two")
+        local part_two = tree:add(fa.search_part_two, tvb(nul - 1, length - (nul - 1)))
         at = nul + 1
         local fields = { fa.search_ip_address, fa.search_subnet_mask, fa.search_gateway,
                          fa.search_li_address, fa.search_li_address_2, fa.search_dest_ip }
@@ -405,7 +412,10 @@ local function dissect_reply_a(tvb, tree, pinfo, host)
     local info = "Reply " .. printable(raw) .. (accepted and " (accepted)" or " (refused)")
     if setting and accepted then info = info .. ": " .. setting_fields_a[setting] .. " = " .. value end
     if pending_command then
-        if not text:find("|" .. context.tag, 1, true) then
+        if text:find("|" .. context.tag, 1, true) then
+            -- Answered: the host moves on and takes nothing more for it.
+            if pending_a[host] == context then pending_a[host] = nil end
+        else
             local shown = tag_item and raw:sub(-2) or "none"
             local item = tag_item or verdict_item
             item:add_proto_expert_info(ea.tag_mismatch, string.format(
@@ -472,6 +482,7 @@ local fb = {
     family = ProtoField.uint8("kxb.family", "Family code", base.DEC),
     device_id = ProtoField.string("kxb.device_id", "device_id"),
     device_id_scrambled = ProtoField.bytes("kxb.device_id.scrambled", "device_id as sent (XOR 0xC5)"),
+    serial_block = ProtoField.none("kxb.serial", "Serial-line settings block (all ones: unchanged)"),
     serial_baud_hundreds = ProtoField.uint16("kxb.serial.baud_hundreds", "Baud rate / 100", base.DEC),
     serial_data_bits = ProtoField.uint8("kxb.serial.data_bits", "Data bits", base.DEC),
     serial_parity = ProtoField.uint8("kxb.serial.parity", "Parity code", base.DEC),
@@ -483,6 +494,7 @@ local fb = {
     request_in = ProtoField.framenum("kxb.request_in", "Request in frame", base.NONE, request_frame),
     verdict = ProtoField.string("kxb.verdict", "Verdict"),
     -- settings, unscrambled; names as in the settings record
+    settings = ProtoField.none("kxb.settings", "Settings (unscrambled, XOR 0xC5)"),
     s_device_id = ProtoField.string("kxb.settings.device_id", "device_id"),
     s_device_name = ProtoField.string("kxb.settings.device_name", "device_name"),
     s_firmware_version = ProtoField.string("kxb.settings.firmware_version", "firmware_version"),
@@ -532,7 +544,7 @@ local eb = {
     unknown_opcode = ProtoExpert.new("kxb.expert.unknown_opcode", "Unknown request opcode",
                                      expert.group.PROTOCOL, expert.severity.WARN),
     oversize = ProtoExpert.new("kxb.expert.oversize", "Datagram over 256 bytes",
-                               expert.group.MALFORMED, expert.severity.ERROR),
+                               expert.group.PROTOCOL, expert.severity.ERROR),
 }
 kxb.experts = eb
 
@@ -572,7 +584,7 @@ local function dissect_settings_b(tvb, tree)
     clear:set_size(144)
     for i = 0, 143 do clear:set_index(i, bxor(tvb(12 + i, 1):uint(), SCRAMBLE_KEY)) end
     local payload = clear:tvb("Unscrambled settings")
-    local settings = tree:add(tvb(12, 144), "Settings (unscrambled, XOR 0xC5)")
+    local settings = tree:add(fb.settings, tvb(12, 144))
 
     local id = {}
     for i = 0, 5 do id[i + 1] = payload(i, 1):uint() end
@@ -614,7 +626,7 @@ local function dissect_settings_b(tvb, tree)
 end
 
 local function dissect_serial_block_b(tvb, tree)
-    local block = tree:add(tvb(18, 6), "Serial-line settings block (all ones: unchanged)")
+    local block = tree:add(fb.serial_block, tvb(18, 6))
     local parts = {}
     local hundreds = tvb(18, 2):le_uint()
     local item = block:add_le(fb.serial_baud_hundreds, tvb(18, 2))
