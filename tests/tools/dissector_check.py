@@ -27,6 +27,7 @@ LOGIN_REPLY_BAD_CRC = bytes.fromhex(
     "00000000000000571100000 0c5d5cec5c5c7".replace(" ", "") + "00" * 16 + "adaf")
 GET_IP = b"GIP|22"
 REPLY_WRONG_TAG = b"A127.0.0.2|23"
+REPLY_TAG_AFTER_NUL = b"A127.0.0.2\0|22"
 REPLY_RIGHT_TAG = b"A127.0.0.2|22"
 OVERSIZE = b"A" + b"x" * 299
 CRAFTED = [
@@ -35,6 +36,7 @@ CRAFTED = [
     ("127.0.0.3", PORT_B, "127.0.0.1", HOST_PORT, LOGIN_REPLY_BAD_CRC),
     ("127.0.0.1", HOST_PORT, "127.0.0.2", PORT_A, GET_IP),
     ("127.0.0.2", PORT_A, "127.0.0.1", HOST_PORT, REPLY_WRONG_TAG),
+    ("127.0.0.2", PORT_A, "127.0.0.1", HOST_PORT, REPLY_TAG_AFTER_NUL),
     ("127.0.0.2", PORT_A, "127.0.0.1", HOST_PORT, REPLY_RIGHT_TAG),
     ("127.0.0.2", PORT_A, "127.0.0.1", HOST_PORT, OVERSIZE),
 ]
@@ -362,6 +364,8 @@ def check(capture_path, decoded_path, demo_path):
     expect("good login request CRC status", one(crafted(LOGIN_REQUEST), "kxb.crc.status"), "1")
     d = crafted(REPLY_WRONG_TAG)
     expect("wrong tag", (one(d, "kxa.reply.tag"), "kxa.expert.tag_mismatch" in d), ("23", True))
+    d = crafted(REPLY_TAG_AFTER_NUL)
+    expect("tag after a NUL", "kxa.expert.tag_mismatch" in d, True)
     d = crafted(REPLY_RIGHT_TAG)
     expect("right tag", (one(d, "kxa.reply.tag"), "kxa.expert.tag_mismatch" in d), ("22", False))
     expect("300-byte datagram", "kxa.expert.oversize" in crafted(OVERSIZE), True)

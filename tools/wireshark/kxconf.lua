@@ -170,6 +170,9 @@ local ea = {
                               expert.group.RESPONSE_CODE, expert.severity.NOTE),
     oversize = ProtoExpert.new("kxa.expert.oversize", "Datagram over 256 bytes",
                                expert.group.PROTOCOL, expert.severity.ERROR),
+    short_search_reply = ProtoExpert.new("kxa.expert.short_search_reply",
+                                         "Search reply under 24 bytes: a broadcast search ignores it",
+                                         expert.group.PROTOCOL, expert.severity.NOTE),
     name_cut = ProtoExpert.new("kxa.expert.name_cut", "Device name longer than the host keeps",
                                expert.group.PROTOCOL, expert.severity.NOTE),
     not_a_number = ProtoExpert.new("kxa.expert.not_a_number", "Port field is not a decimal number",
@@ -213,6 +216,9 @@ local function dissect_search_reply_a(tvb, tree, pinfo, raw)
     tree:add(fa.kind, tvb(0, 1), "Search reply")
     tree:add(fa.search_marker, tvb(0, 1), "A"):append_text(" (family A device)")
     local length = #raw
+    if length < 24 then
+        tree:add_proto_expert_info(ea.short_search_reply)
+    end
     local part_one = tree:add(fa.search_part_one, tvb(0, length))
     local at = 1
     -- Part one fields end at '/' or at the end of the datagram, NULs included.
@@ -224,7 +230,7 @@ local function dissect_search_reply_a(tvb, tree, pinfo, raw)
         return start, stop - start
     end
     local s, n = next_field()
-    local id_text = raw:sub(s + 1, s + n)
+    local id_text = printable(raw:sub(s + 1, s + n))
     add_text(part_one, fa.search_device_id, tvb, s, n, id_text)
     s, n = next_field()
     local port_text = raw:sub(s + 1, s + n)
@@ -240,7 +246,7 @@ local function dissect_search_reply_a(tvb, tree, pinfo, raw)
     end
     for _ = 3, 5 do
         s, n = next_field()
-        add_text(part_one, fa.search_unused, tvb, s, n, raw:sub(s + 1, s + n))
+        add_text(part_one, fa.search_unused, tvb, s, n, printable(raw:sub(s + 1, s + n)))
     end
     s, n = next_field()
     local name = raw:sub(s + 1, s + n)
@@ -320,6 +326,7 @@ local function dissect_request_a(tvb, tree, pinfo, host)
         return
     end
     local letters, kind, setting, argument = classify_command_a(body)
+    argument = printable(argument)
     tree:add(fa.kind, tvb(), "Command")
     tree:add(fa.cmd_letters, tvb(0, #letters), letters)
     local field = setting and setting_fields_a[setting]
@@ -366,10 +373,18 @@ local function dissect_reply_a(tvb, tree, pinfo, host)
 
     local text = cstring(raw) -- matching looks at the text up to its first NUL
     local pending_command = context and context.kind == "command"
+    local searching = context and context.kind == "search"
     local tagged_tail = raw:match("|[0-9A-F][0-9A-F]$")
-    local is_search_reply = raw:sub(1, 1) == "A" and raw:find("/", 1, true) and not tagged_tail
-    if is_search_reply and not pending_command or (context and context.kind == "search" and not tagged_tail) then
-        dissect_search_reply_a(tvb, tree, pinfo, raw)
+    local looks_like_search = raw:sub(1, 1) == "A" and raw:find("/", 1, true)
+    if not tagged_tail and (searching or (looks_like_search and not pending_command)) then
+        if raw:sub(1, 1) == "A" then
+            dissect_search_reply_a(tvb, tree, pinfo, raw)
+        else
+            tree:add(fa.kind, tvb(), "Unrecognised search answer")
+            tree:add(fa.search_marker, tvb(0, 1), printable(raw:sub(1, 1)))
+                :append_text(" (neither A nor Q7: the host records family 255)")
+            pinfo.cols.info:set("Unrecognised search answer " .. printable(raw))
+        end
         return
     end
     if not tagged_tail and not pending_command then
@@ -394,7 +409,7 @@ local function dissect_reply_a(tvb, tree, pinfo, host)
     -- The value runs from the second byte to the first '|'.
     local bar = raw:find("|", 2, true)
     local value_end = bar and bar - 1 or length
-    local value = raw:sub(2, value_end)
+    local value = printable(raw:sub(2, value_end))
     local setting = pending_command and context.command_kind == "get" and context.setting or nil
     if setting then tree:add(fa.reply_field, tvb(0, 1), setting_fields_a[setting]):set_generated() end
     if value_end >= 2 or (setting and accepted) then
@@ -416,11 +431,17 @@ local function dissect_reply_a(tvb, tree, pinfo, host)
             -- Answered: the host moves on and takes nothing more for it.
             if pending_a[host] == context then pending_a[host] = nil end
         else
-            local shown = tag_item and raw:sub(-2) or "none"
             local item = tag_item or verdict_item
-            item:add_proto_expert_info(ea.tag_mismatch, string.format(
-                "Reply tag %s does not match tag %s of the pending request %s (frame %d): the host drops this reply",
-                shown, context.tag, context.text, context.frame))
+            local message
+            if raw:find("|" .. context.tag, 1, true) then
+                message = string.format("Tag %s of the pending request %s (frame %d) lies after a NUL byte, "
+                    .. "and the host looks only before it: it drops this reply", context.tag, context.text, context.frame)
+            else
+                message = string.format("Reply tag %s does not match tag %s of the pending request %s (frame %d): "
+                    .. "the host drops this reply", tag_item and raw:sub(-2) or "none", context.tag, context.text,
+                    context.frame)
+            end
+            item:add_proto_expert_info(ea.tag_mismatch, message)
             info = info .. " [tag mismatch]"
         end
     end
@@ -693,7 +714,7 @@ local function dissect_request_b(tvb, tree, pinfo, host)
     if opcode == 5 and length >= 156 then
         tree:add(fb.family, tvb(9, 1))
         local id, device_name = dissect_settings_b(tvb, tree)
-        info = info .. " for " .. id .. " " .. device_name
+        info = info .. " for " .. id .. " " .. printable(device_name)
     elseif length >= SHORT_SIZE then
         if opcode == 7 or opcode == 11 or opcode == 13 or opcode == 15 or opcode == 17
             or opcode == 19 or opcode == 21 then
@@ -761,7 +782,7 @@ local function dissect_reply_b(tvb, tree, pinfo, host)
     if length >= 156 then
         tree:add(fb.family, tvb(9, 1))
         local id, device_name = dissect_settings_b(tvb, tree)
-        info = info .. " " .. id .. " " .. device_name
+        info = info .. " " .. id .. " " .. printable(device_name)
     elseif length >= SHORT_SIZE then
         add_device_id_b(tree, tvb, 12)
     end
