@@ -1,6 +1,9 @@
 #!/usr/bin/env python3
 """Checks the Wireshark dissector against a capture of the demo.
 
+  dissector_check.py probe ADDRESS
+      sends a probe datagram to ADDRESS:65281 (127.0.0.9 before the demo,
+      127.0.0.10 after the crafted datagrams), marking the capture's ends;
   dissector_check.py send
       sends the crafted datagrams below on loopback (inside the test's private
       network namespace only), after the demo has ended;
@@ -40,6 +43,15 @@ CRAFTED = [
     ("127.0.0.2", PORT_A, "127.0.0.1", HOST_PORT, REPLY_RIGHT_TAG),
     ("127.0.0.2", PORT_A, "127.0.0.1", HOST_PORT, OVERSIZE),
 ]
+
+
+PROBES = ("127.0.0.9", "127.0.0.10")
+
+
+def probe(address):
+    assert address in PROBES
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.sendto(b"probe", (address, HOST_PORT))
 
 
 def send():
@@ -203,6 +215,11 @@ def demo_devices(output):
 def check(capture_path, decoded_path, demo_path):
     captured = read_pcap(capture_path)
     decoded = load_decoded(decoded_path)
+    # The probes marking the capture's ends are not the demo's.
+    kept = [i for i, c in enumerate(captured) if c[2] not in PROBES]
+    if len(captured) == len(decoded):
+        captured = [captured[i] for i in kept]
+        decoded = [decoded[i] for i in kept]
     demo = open(demo_path).read()
     checks = Checks()
 
@@ -378,6 +395,9 @@ def check(capture_path, decoded_path, demo_path):
 
 
 if __name__ == "__main__":
+    if sys.argv[1:2] == ["probe"] and len(sys.argv) == 3:
+        probe(sys.argv[2])
+        sys.exit(0)
     if sys.argv[1:2] == ["send"]:
         send()
         sys.exit(0)

@@ -40,25 +40,31 @@ for copy in $installed; do
     fi
 done
 
-tshark -i lo -f 'udp port 65535 or udp port 65280 or udp port 65281' -F pcap \
-    -w "$work/capture.pcap" >"$work/capture.out" 2>&1 &
+# -P -l: tshark prints each datagram's destination as it is captured, so the test knows when
+# the capture has really begun (its start message comes a little early) and
+# when the last datagram is in: probes to 127.0.0.9 and 127.0.0.10 mark both
+# ends, and the checker leaves them out.
+tshark -i lo -f 'udp port 65535 or udp port 65280 or udp port 65281' -F pcap -P -l \
+    -T fields -e ip.dst -w "$work/capture.pcap" >"$work/live.out" 2>"$work/capture.err" &
 capture_pid=$!
-tries=0
-until grep -q '^Capturing on' "$work/capture.out"; do
-    tries=$((tries + 1))
-    if [ $tries -gt 200 ] || ! kill -0 "$capture_pid" 2>/dev/null; then
-        echo "FAIL: tshark did not start capturing:"; cat "$work/capture.out"; exit 1
-    fi
-    sleep 0.05
-done
-# tshark reports the capture a moment before the first datagrams reach it.
-sleep 1
+# wait_for_probe ADDRESS: probes ADDRESS until the capture shows it.
+wait_for_probe() {
+    tries=0
+    until grep -qxF "$1" "$work/live.out"; do
+        tries=$((tries + 1))
+        if [ $tries -gt 200 ] || ! kill -0 "$capture_pid" 2>/dev/null; then
+            echo "FAIL: the capture did not show the probe to $1:"; cat "$work/capture.err"; exit 1
+        fi
+        python3 "$checker" probe "$1"
+        sleep 0.1
+    done
+}
+wait_for_probe 127.0.0.9
 
 "$kxdemo" >"$work/demo.out" 2>&1
 demo=$?
 python3 "$checker" send || { echo "FAIL: could not send the crafted datagrams"; exit 1; }
-# Let the capture take in the last datagrams before it stops.
-sleep 1
+wait_for_probe 127.0.0.10
 kill -INT "$capture_pid"
 wait "$capture_pid"
 capture_pid=

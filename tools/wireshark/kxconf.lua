@@ -772,6 +772,8 @@ local function dissect_reply_b(tvb, tree, pinfo, host)
         tree:add(fb.verdict, tvb(8, 1), accepted and "accepted" or "refused")
         if not accepted then op_item:add_proto_expert_info(eb.refused) end
         info = info .. (accepted and ": accepted" or ": refused")
+    elseif request == 1 then
+        op_item:append_text(" (not examined in a search reply)")
     elseif request == 11 or request == 13 then
         if opcode == 11 then
             op_item:append_text(" (read settings reply)")
