@@ -301,6 +301,7 @@ def check(capture_path, decoded_path, demo_path):
             problems.append(f"{p.hex()}: the demo sent a bad CRC")
         if len(p) == 158:
             want.update({f"kxb.settings.{k}": v for k, v in settings_b(p).items()})
+            want["kxb.settings.family"] = str(p[9])
         elif dport == PORT_B and p[8] in (7, 11, 13, 15, 17, 19, 21):
             want["kxb.device_id"] = id_text(b ^ 0xC5 for b in p[12:18])
         for key, value in want.items():

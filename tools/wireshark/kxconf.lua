@@ -260,7 +260,7 @@ local function dissect_search_reply_a(tvb, tree, pinfo, raw)
         local rest = (nul and nul - 1 or length) - at
         if rest > 0 then part_one:add(fa.search_part_one_rest, tvb(at, rest)) end
     end
-    local info = "Search reply " .. id_text .. " " .. cstring(name)
+    local info = "Search reply " .. id_text .. " " .. printable(cstring(name))
     if nul then
         local sep = math.min(2, length - (nul - 1))
         tree:add(fa.search_separator, tvb(nul - 1, sep))
@@ -270,7 +270,7 @@ local function dissect_search_reply_a(tvb, tree, pinfo, raw)
                          fa.search_li_address, fa.search_li_address_2, fa.search_dest_ip }
         for i, field in ipairs(fields) do
             s, n = next_field()
-            local value = raw:sub(s + 1, s + n)
+            local value = printable(raw:sub(s + 1, s + n))
             add_text(part_two, field, tvb, s, n, value)
             if i == 1 then info = info .. " at " .. value end
         end
@@ -290,8 +290,8 @@ local function dissect_request_a(tvb, tree, pinfo, host)
     end
     if raw == "O" or raw == "E" then
         tree:add(fa.kind, tvb(), "Closing byte")
-        local meaning = raw == "E" and "ends the write: the device applies the settings set"
-            or "ends the conversation: settings set since the selection are dropped"
+        local meaning = raw == "E" and "ends a write whose every set command was accepted"
+            or "ends the conversation; alone, it is the logout"
         tree:add(fa.closing, tvb(), raw):append_text(" (" .. meaning .. ")")
         pinfo.cols.info:set("Closing byte " .. raw .. " (" .. meaning .. ")")
         pending_a[host] = nil
@@ -299,7 +299,7 @@ local function dissect_request_a(tvb, tree, pinfo, host)
     end
     local quick = raw:match("^P([BP][BR])(.)$")
     if quick and (quick == "BR" or quick == "PR" or quick == "BB") then
-        local digit = raw:sub(4, 4)
+        local digit = printable(raw:sub(4, 4))
         tree:add(fa.kind, tvb(), "Quick setting")
         tree:add(fa.quick_letters, tvb(0, 3), raw:sub(1, 3))
         local parameter, meaning
@@ -315,7 +315,7 @@ local function dissect_request_a(tvb, tree, pinfo, host)
         tree:add(fa.quick_parameter, tvb(0, 3), parameter)
         tree:add(fa.quick_code, tvb(3, 1), digit):append_text(" (" .. meaning .. ")")
         tree:add(fa.meaning, tvb(3, 1), meaning):set_generated()
-        pinfo.cols.info:set("Quick setting " .. raw .. ": " .. parameter .. ", " .. meaning)
+        pinfo.cols.info:set("Quick setting " .. printable(raw) .. ": " .. parameter .. ", " .. meaning)
         pending_a[host] = { kind = "quick", frame = pinfo.number, text = raw }
         return
     end
@@ -417,11 +417,13 @@ local function dissect_reply_a(tvb, tree, pinfo, host)
         local meaning = setting and value_meaning_a(setting, value)
         if meaning then tree:add(fa.meaning, tvb(1, math.max(value_end - 1, 0)), meaning):set_generated() end
     end
-    local tag_item
+    local tag_item, reply_tag
     if tagged_tail then
-        tag_item = tree:add(fa.reply_tag, tvb(length - 2, 2), raw:sub(-2))
+        reply_tag = raw:sub(-2)
+        tag_item = tree:add(fa.reply_tag, tvb(length - 2, 2), reply_tag)
     elseif bar and bar + 2 <= length then
-        tag_item = tree:add(fa.reply_tag, tvb(bar, 2), raw:sub(bar + 1, bar + 2))
+        reply_tag = printable(raw:sub(bar + 1, bar + 2))
+        tag_item = tree:add(fa.reply_tag, tvb(bar, 2), reply_tag)
         if bar + 2 < length then tree:add(fa.reply_trailer, tvb(bar + 2, length - bar - 2)) end
     end
     local info = "Reply " .. printable(raw) .. (accepted and " (accepted)" or " (refused)")
@@ -435,11 +437,12 @@ local function dissect_reply_a(tvb, tree, pinfo, host)
             local message
             if raw:find("|" .. context.tag, 1, true) then
                 message = string.format("Tag %s of the pending request %s (frame %d) lies after a NUL byte, "
-                    .. "and the host looks only before it: it drops this reply", context.tag, context.text, context.frame)
+                    .. "and the host looks only before it: it drops this reply", context.tag,
+                    printable(context.text), context.frame)
             else
                 message = string.format("Reply tag %s does not match tag %s of the pending request %s (frame %d): "
-                    .. "the host drops this reply", tag_item and raw:sub(-2) or "none", context.tag, context.text,
-                    context.frame)
+                    .. "the host drops this reply", reply_tag or "none", context.tag,
+                    printable(context.text), context.frame)
             end
             item:add_proto_expert_info(ea.tag_mismatch, message)
             info = info .. " [tag mismatch]"
@@ -500,7 +503,7 @@ local fb = {
     marker = ProtoField.uint8("kxb.marker", "Marker", base.HEX),
     sequence = ProtoField.uint8("kxb.sequence", "Sequence byte", base.HEX),
     opcode = ProtoField.uint8("kxb.opcode", "Opcode", base.DEC),
-    family = ProtoField.uint8("kxb.family", "Family code", base.DEC),
+    family = ProtoField.uint8("kxb.settings.family", "family", base.DEC),
     device_id = ProtoField.string("kxb.device_id", "device_id"),
     device_id_scrambled = ProtoField.bytes("kxb.device_id.scrambled", "device_id as sent (XOR 0xC5)"),
     serial_block = ProtoField.none("kxb.serial", "Serial-line settings block (all ones: unchanged)"),
