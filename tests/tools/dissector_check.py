@@ -234,14 +234,27 @@ def check(capture_path, decoded_path, demo_path):
     for n, fields in enumerate(decoded, 1):
         layer = "kxa" if PORT_A in captured[n - 1][1::2] else "kxb"
         if layer not in fields["layers"]:
-            problems.append(f"frame {n}: no {layer} layer")
+            problems.append(f"datagram {n}: no {layer} layer")
         if any(k.startswith("_ws.malformed") or k.startswith("_ws.lua") and "error" in k
                for k in fields) or any("Lua Error" in v for vs in fields.values() for v in vs):
-            problems.append(f"frame {n}: malformed or a Lua error")
+            problems.append(f"datagram {n}: malformed or a Lua error")
     first = captured[0][4] if captured else b""
     if first != b"X" and not (len(first) == 36 and first[8] == 1):
         problems.append(f"the capture does not start with the demo's search request: {first!r}")
     checks.run("every datagram on the three ports is decoded, without errors", problems)
+
+    # Nothing lost: the demo runs one exchange at a time, so every request
+    # that awaits an answer (all but searches, closing bytes and logouts) is
+    # followed at once by a reply from a device port.
+    problems = []
+    for n in range(first_crafted):
+        src, sport, dst, dport, p = captured[n]
+        awaits = (dport == PORT_A and p not in (b"X", b"O", b"E")) or (
+            dport == PORT_B and len(p) > 8 and p[8] in (5, 7, 9, 11, 13, 15, 17))
+        following = captured[n + 1] if n + 1 < first_crafted else None
+        if awaits and not (following and following[1] in (PORT_A, PORT_B) and following[3] == HOST_PORT):
+            problems.append(f"datagram {n + 1} {p[:12]!r}: no reply captured after it")
+    checks.run("the whole conversation was captured", problems)
 
     demo_frames = list(zip(captured[:first_crafted], decoded[:first_crafted]))
     requests_a = [(c, d) for c, d in demo_frames if c[3] == PORT_A]
