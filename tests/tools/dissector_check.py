@@ -22,12 +22,13 @@ import sys
 HOST_PORT, PORT_A, PORT_B = 65281, 65535, 65280
 
 # Crafted datagrams: (source, source port, destination, destination port, payload).
-LOGIN_REQUEST = bytes.fromhex(
-    "00000000000000571100000 0c5d5cec5c5c7".replace(" ", "") + "00" * 16 + "adae")
+# A family B login to 0.16.11.0.0.2 (identifier XOR 0xC5 at 12..17, sequence
+# byte 0x57, opcode 17) and two answers: one with another sequence byte and a
+# good CRC, one with the right sequence byte and its CRC's high byte changed.
+LOGIN_REQUEST = bytes.fromhex("00000000000000" "57" "11" "000000" "c5d5cec5c5c7" + "00" * 16 + "adae")
 LOGIN_REPLY_FOREIGN_SEQUENCE = bytes.fromhex(
-    "00000000000000a81100000 0c5d5cec5c5c7".replace(" ", "") + "00" * 16 + "03be")
-LOGIN_REPLY_BAD_CRC = bytes.fromhex(
-    "00000000000000571100000 0c5d5cec5c5c7".replace(" ", "") + "00" * 16 + "adaf")
+    "00000000000000" "a8" "11" "000000" "c5d5cec5c5c7" + "00" * 16 + "03be")
+LOGIN_REPLY_BAD_CRC = bytes.fromhex("00000000000000" "57" "11" "000000" "c5d5cec5c5c7" + "00" * 16 + "adaf")
 GET_IP = b"GIP|22"
 REPLY_WRONG_TAG = b"A127.0.0.2|23"
 REPLY_TAG_AFTER_NUL = b"A127.0.0.2\0|22"
@@ -48,13 +49,21 @@ CRAFTED = [
 PROBES = ("127.0.0.9", "127.0.0.10")
 
 
+def require_private_namespace():
+    """Loopback must be the only interface: the test's own network namespace."""
+    if [name for _, name in socket.if_nameindex()] != ["lo"]:
+        sys.exit("refusing to send outside a private network namespace (scripts/netns-run)")
+
+
 def probe(address):
+    require_private_namespace()
     assert address in PROBES
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.sendto(b"probe", (address, HOST_PORT))
 
 
 def send():
+    require_private_namespace()
     for source, sport, dest, dport, payload in CRAFTED:
         assert dest.startswith("127.")
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:

@@ -16,6 +16,11 @@ for tool in tshark python3; do
     fi
 done
 
+if [ "$(ip -o link show | awk -F': ' '{ print $2 }')" != lo ]; then
+    echo "FAIL: refusing to run outside a private network namespace (scripts/netns-run)"
+    exit 1
+fi
+
 work=$(mktemp -d)
 capture_pid=
 cleanup() {
