@@ -218,7 +218,7 @@ def one(fields, key):
 
 def demo_devices(output):
     """The rows of the demo's device table: (family, address, identifier, name)."""
-    return re.findall(r"^\s+\d+\s+([AB])\s+(\S+)\s+(\S+)\s+(\S+)\s*$", output, re.M)
+    return set(re.findall(r"\b([AB])\s+(127(?:\.\d+){3})\s+(\d+(?:\.\d+){5})\s+(\S+)", output))
 
 
 def check(capture_path, decoded_path, demo_path):
