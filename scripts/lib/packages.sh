@@ -15,8 +15,12 @@ ensure_packages() {
         DEBIAN_FRONTEND=noninteractive apt-get update -qq
         export KXCONF_APT_UPDATED=1
     fi
+    # tshark's package asks whether non-root users may capture: they may not.
+    echo 'wireshark-common wireshark-common/install-setuid boolean false' | debconf-set-selections
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # What the Linux build, its tests and the demo need.
 linux_packages=(cmake make g++ libgtest-dev libgmock-dev iproute2 util-linux binutils pkg-config)
+# The dissector's test: tshark decodes a capture, python3 checks the result.
+linux_packages+=(tshark python3)
