@@ -13,6 +13,8 @@ namespace kx {
 namespace {
 
 constexpr uint32_t known_options = KX_SEARCH_ALL_INTERFACES;
+// Adapters searched beyond the limited broadcast.
+constexpr int max_interfaces = 32;
 
 // Parses one answer into record. True for a device of either family; false
 // for anything else, including a family B device's "Q7" answer to the family
@@ -61,6 +63,13 @@ KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t ca
     if (open_exchange(ex, nullptr, family_a_port, target::search_broadcast) != KX_OK)
         return KX_E_SOCKET;
     send_search_requests(ex, ex.destination);
+    // The limited broadcast leaves by one interface only; the directed
+    // broadcast of each adapter reaches the devices behind the others.
+    if ((options & KX_SEARCH_ALL_INTERFACES) != 0) {
+        platform::ipv4_net broadcasts[max_interfaces];
+        const int n = platform::directed_broadcasts(broadcasts, max_interfaces);
+        for (int i = 0; i < n; ++i) send_search_requests(ex, broadcasts[i]);
+    }
 
     int32_t listed = 0;
     bool overflowed = false;

@@ -22,12 +22,16 @@ constexpr int collection_bound_ms = 10000;
 constexpr int matching_bound_ms = 10000;
 
 constexpr size_t max_datagram = 256;
+// A broadcast search's receive queue: a thousand devices answering at once
+// (1000 settings packets with the kernel's per-datagram overhead) fit in it.
+constexpr int search_receive_buffer = 4 * 1024 * 1024;
 
 enum class target {
     // Address text shorter than 7 characters: bind, then broadcast
     // permission, send to 255.255.255.255. Otherwise the parsed address.
     broadcast_rule,
-    // Broadcast permission before binding; always 255.255.255.255 (search).
+    // Broadcast permission before binding; always 255.255.255.255; a large
+    // receive queue for the burst of answers (search).
     search_broadcast,
     // Bind, then broadcast permission; 255.255.255.255 whatever the text.
     broadcast,
