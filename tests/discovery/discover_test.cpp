@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "device_a.h"
 #include "device_b.h"
 #include "kxconf.h"
 #include "lan.h"
+#include "subnets.h"
 
 namespace {
 
@@ -127,6 +129,45 @@ TEST(Discover, FloodAtCapacityFillsTheArrayAndNothingBeyond) {
     EXPECT_EQ(count, 0);
     for (size_t i = 0; i < sizeof records; ++i)
         ASSERT_EQ(reinterpret_cast<const uint8_t *>(records)[i], 0xEE) << i;
+}
+
+}  // namespace
+
+namespace {
+
+// "name@address" of each record, for comparing sets of devices.
+std::set<std::string> devices_of(const kx_device_record *records, int32_t count) {
+    std::set<std::string> found;
+    for (int32_t i = 0; i < count; ++i)
+        found.insert(text_of(records[i].device_name, 10) + "@" +
+                     text_of(records[i].ip_address, 16));
+    return found;
+}
+
+// Two devices, one of each family, at <prefix>.2 and <prefix>.3.
+kxsim::subnet_spec subnet_of_two(const std::string &prefix, uint8_t n) {
+    const std::string a = prefix + ".2", b = prefix + ".3";
+    return {prefix, {a, b}, [=](kxsim::lan &lan) {
+                lan.add<kxsim::device_a>(a, "0.16.2.3.4." + std::to_string(n),
+                                         "A" + std::to_string(n));
+                lan.add<kxsim::device_b>(b, kxsim::device_id_bytes{0, 16, 11, 0, 0, n},
+                                         "B" + std::to_string(n));
+            }};
+}
+
+TEST(DiscoverAdapters, AllInterfacesReachesTheSecondSubnetToo) {
+    // The limited broadcast leaves by the first subnet's link only.
+    kxsim::subnets bed({subnet_of_two("10.1.0", 1), subnet_of_two("10.2.0", 2)});
+    kx_device_record records[8];
+    int32_t count = -1;
+    ASSERT_EQ(kx_discover(records, 8, &count, 0), KX_OK);
+    EXPECT_EQ(devices_of(records, count), (std::set<std::string>{"A1@10.1.0.2", "B1@10.1.0.3"}));
+    // Each subnet's directed broadcast as well; the first subnet's devices
+    // answer both broadcasts and are listed once.
+    ASSERT_EQ(kx_discover(records, 8, &count, KX_SEARCH_ALL_INTERFACES), KX_OK);
+    EXPECT_EQ(devices_of(records, count),
+              (std::set<std::string>{"A1@10.1.0.2", "B1@10.1.0.3", "A2@10.2.0.2", "B2@10.2.0.3"}));
+    EXPECT_EQ(count, 4);
 }
 
 }  // namespace
