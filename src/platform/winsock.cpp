@@ -99,8 +99,8 @@ bool allow_broadcast(udp_socket &sock) {
 }
 
 void request_receive_buffer(udp_socket &sock, int bytes) {
-    (void)::setsockopt(socket_of(sock), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&bytes),
-                       sizeof bytes);
+    (void)::setsockopt(socket_of(sock), SOL_SOCKET, SO_RCVBUF,
+                       reinterpret_cast<const char *>(&bytes), sizeof bytes);
 }
 
 bool create_read_event(udp_socket &sock) {
@@ -164,8 +164,8 @@ int directed_broadcasts(ipv4_net *addresses, int capacity) {
     // alone.
     alignas(8) unsigned char buffer[64 * 1024];
     ULONG size = sizeof buffer;
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
-                        GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
+                        GAA_FLAG_SKIP_FRIENDLY_NAME;
     auto *adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer);
     if (::GetAdaptersAddresses(AF_INET, flags, nullptr, adapters, &size) != NO_ERROR) return 0;
     int stored = 0;
