@@ -118,6 +118,13 @@ int bind_udp(in_addr address, uint16_t port, bool pktinfo) {
 
 // Marks a datagram the simulator sends to itself to learn that everything
 // queued before it has been read. Never recorded.
+// The test bed's subnets are /24: a.b.c.255 reaches every device at a.b.c.x.
+bool directed_broadcast_of(const std::string &destination, const std::string &device_address) {
+    const size_t cut = destination.rfind('.');
+    return cut != std::string::npos && destination.compare(cut, std::string::npos, ".255") == 0 &&
+           device_address.compare(0, cut + 1, destination, 0, cut + 1) == 0;
+}
+
 const bytes sync_marker = to_bytes("kxsim-sync-marker");
 const char *const sync_source = "127.0.0.254";
 
@@ -234,7 +241,9 @@ struct lan::impl {
             std::lock_guard<std::mutex> hold(mutex);
             trace.push_back(d);
             for (auto &dev : devices)
-                if (d.broadcast() || dev->address() == d.destination) targets.push_back(dev);
+                if (d.broadcast() || dev->address() == d.destination ||
+                    directed_broadcast_of(d.destination, dev->address()))
+                    targets.push_back(dev);
         }
         for (auto &dev : targets) {
             for (answer &a : dev->respond(d)) {

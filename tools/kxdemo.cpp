@@ -1,8 +1,8 @@
 // kxdemo: a host's whole job on a small simulated LAN, printed step by step.
 // It serves devices of both families in-process and works with them through
-// the generic kx_ functions alone, never knowing a device's protocol: search,
-// log in, read, change a setting, write it back, read again, change the baud
-// rate, log out. Exits non-zero when any step fails.
+// the generic kx_ functions alone, never knowing a device's protocol: search
+// (kx_discover), log in, read, change a setting, write it back, read again,
+// change the baud rate, log out. Exits non-zero when any step fails.
 // Runs inside a private network namespace (scripts/demo sees to that).
 #include <cstdio>
 #include <cstring>
@@ -32,6 +32,7 @@ const char *meaning(int32_t result) {
         case KX_E_TIMEOUT: return "FAILED: no reply in time";
         case KX_E_ARGUMENT: return "FAILED: invalid argument";
         case KX_E_REFUSED: return "FAILED: login refused";
+        case KX_E_CAPACITY: return "FAILED: more devices answered than the array holds";
         default: return "FAILED: unexpected result";
     }
 }
@@ -146,14 +147,14 @@ int main() {
         }
         const int32_t expected = index;
 
-        std::printf("\nSearch: family A devices first, then family B\n");
-        // The caller provides room for every device that may answer.
+        std::printf("\nSearch: both families at once, on every adapter\n");
+        // kx_discover never lists more devices than the array holds.
         kx_device_record records[8];
         std::memset(records, 0, sizeof records);
         int32_t count = 0;
-        const int32_t found = kx_search_all(records, &count);
+        const int32_t found = kx_discover(records, 8, &count, KX_SEARCH_ALL_INTERFACES);
         const bool searched =
-            report("kx_search_all", found, std::to_string(count) + " device(s) found");
+            report("kx_discover", found, std::to_string(count) + " device(s) found");
         print_devices(records, count);
         bool all_ok = searched && check(count == expected, "not every device was found");
 

@@ -24,6 +24,7 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
                       (rule == target::broadcast_rule && text_length(ip_text) < min_address_text);
     if (!platform::open_udp(ex.sock)) return KX_E_SOCKET;
     if (rule == target::search_broadcast) {
+        platform::request_receive_buffer(ex.sock, search_receive_buffer);
         if (!platform::allow_broadcast(ex.sock) || !platform::bind_any(ex.sock, local_port))
             return fail_open(ex);
     } else {

@@ -22,12 +22,16 @@ constexpr int collection_bound_ms = 10000;
 constexpr int matching_bound_ms = 10000;
 
 constexpr size_t max_datagram = 256;
+// A broadcast search's receive queue: a thousand devices answering at once
+// (1000 settings packets with the kernel's per-datagram overhead) fit in it.
+constexpr int search_receive_buffer = 4 * 1024 * 1024;
 
 enum class target {
     // Address text shorter than 7 characters: bind, then broadcast
     // permission, send to 255.255.255.255. Otherwise the parsed address.
     broadcast_rule,
-    // Broadcast permission before binding; always 255.255.255.255 (search).
+    // Broadcast permission before binding; always 255.255.255.255; a large
+    // receive queue for the burst of answers (search).
     search_broadcast,
     // Bind, then broadcast permission; 255.255.255.255 whatever the text.
     broadcast,
@@ -90,12 +94,11 @@ step matching_reply(exchange &ex, const uint8_t *request, size_t length, int wai
     }
 }
 
-// Collection: send one request, then until quiet_ms pass without a datagram
-// (or collection_bound_ms in all), drain the queue without waiting. Each
-// datagram goes to accept(ex); a false return ends the current drain.
+// Collection, once the requests are sent: until quiet_ms pass without a
+// datagram (or collection_bound_ms in all), drain the queue without waiting.
+// Each datagram goes to accept(ex); a false return ends the current drain.
 template <typename Accept>
-void collect(exchange &ex, const uint8_t *request, size_t length, int quiet_ms, Accept &&accept) {
-    send_datagram(ex, request, length);
+void collect_replies(exchange &ex, int quiet_ms, Accept &&accept) {
     const int64_t deadline = platform::now_ms() + collection_bound_ms;
     for (;;) {
         const int64_t left = deadline - platform::now_ms();
@@ -107,6 +110,13 @@ void collect(exchange &ex, const uint8_t *request, size_t length, int quiet_ms, 
         }
         reset_event(ex);
     }
+}
+
+// Collection of the answers to one request.
+template <typename Accept>
+void collect(exchange &ex, const uint8_t *request, size_t length, int quiet_ms, Accept &&accept) {
+    send_datagram(ex, request, length);
+    collect_replies(ex, quiet_ms, static_cast<Accept &&>(accept));
 }
 
 }  // namespace kx

@@ -34,6 +34,10 @@ bool open_udp(udp_socket &sock);
 bool bind_any(udp_socket &sock, uint16_t port);
 // Socket-level broadcast permission.
 bool allow_broadcast(udp_socket &sock);
+// Asks for a receive queue of at least bytes, so that a burst of answers to
+// a broadcast waits there instead of being dropped. The OS may cap the size;
+// what it gives is taken and nothing is reported.
+void request_receive_buffer(udp_socket &sock, int bytes);
 // Creates the read-readiness event and ties it to the socket; the socket is
 // non-blocking from here on. False on failure.
 bool create_read_event(udp_socket &sock);
@@ -54,6 +58,11 @@ void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *b
 int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &sender);
 // Closes the socket and releases its event.
 void close(udp_socket &sock);
+
+// The directed broadcast addresses of the up IPv4 interfaces that have one
+// (loopback has none), each once, at most capacity of them. Returns how many
+// were stored; 0 when the interfaces cannot be listed.
+int directed_broadcasts(ipv4_net *addresses, int capacity);
 
 void sleep_ms(int milliseconds);
 // Monotonic milliseconds, for overall bounds on loops.

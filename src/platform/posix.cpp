@@ -1,6 +1,8 @@
 // POSIX back end of the socket layer: poll for readiness, recvmsg with
 // MSG_DONTWAIT for the non-blocking receive.
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -47,6 +49,12 @@ bool allow_broadcast(udp_socket &sock) {
     return ::setsockopt(fd_of(sock), SOL_SOCKET, SO_BROADCAST, &on, sizeof on) == 0;
 }
 
+void request_receive_buffer(udp_socket &sock, int bytes) {
+    // Linux caps the request at net.core.rmem_max (and doubles it for its
+    // bookkeeping); the cap is what an unprivileged caller gets.
+    (void)::setsockopt(fd_of(sock), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
 bool create_read_event(udp_socket &) { return true; }
 void arm_read_event(udp_socket &) {}
 void reset_read_event(udp_socket &) {}
@@ -84,6 +92,26 @@ int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &s
 void close(udp_socket &sock) {
     if (sock.handle >= 0) ::close(fd_of(sock));
     sock.handle = -1;
+}
+
+int directed_broadcasts(ipv4_net *addresses, int capacity) {
+    ifaddrs *list = nullptr;
+    if (::getifaddrs(&list) != 0) return 0;
+    int stored = 0;
+    for (const ifaddrs *i = list; i != nullptr && stored < capacity; i = i->ifa_next) {
+        const unsigned wanted = IFF_UP | IFF_BROADCAST;
+        if ((i->ifa_flags & wanted) != wanted || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+        if (i->ifa_broadaddr == nullptr || i->ifa_broadaddr->sa_family != AF_INET) continue;
+        sockaddr_in broadcast{};
+        std::memcpy(&broadcast, i->ifa_broadaddr, sizeof broadcast);
+        const ipv4_net address = broadcast.sin_addr.s_addr;
+        bool known = address == 0 || address == 0xFFFFFFFFu;
+        for (int k = 0; k < stored && !known; ++k) known = addresses[k] == address;
+        if (!known) addresses[stored++] = address;
+    }
+    ::freeifaddrs(list);
+    return stored;
 }
 
 void sleep_ms(int milliseconds) {

@@ -14,7 +14,9 @@
 #define NOMINMAX
 #endif
 #include <winsock2.h>
+#include <ws2ipdef.h>
 #include <windows.h>
+#include <iphlpapi.h>
 #include <mstcpip.h>
 
 #include <cstring>
@@ -96,6 +98,11 @@ bool allow_broadcast(udp_socket &sock) {
                         reinterpret_cast<const char *>(&on), sizeof on) == 0;
 }
 
+void request_receive_buffer(udp_socket &sock, int bytes) {
+    (void)::setsockopt(socket_of(sock), SOL_SOCKET, SO_RCVBUF,
+                       reinterpret_cast<const char *>(&bytes), sizeof bytes);
+}
+
 bool create_read_event(udp_socket &sock) {
     const WSAEVENT event = ::WSACreateEvent();
     if (event == WSA_INVALID_EVENT) return false;
@@ -149,6 +156,38 @@ void close(udp_socket &sock) {
     sock.handle = -1;
     if (has_event(sock)) ::WSACloseEvent(event_of(sock));
     sock.event = 0;
+}
+
+int directed_broadcasts(ipv4_net *addresses, int capacity) {
+    // The adapter list goes into a buffer of our own on the stack; a machine
+    // with more adapters than it holds is searched by the limited broadcast
+    // alone.
+    alignas(8) unsigned char buffer[64 * 1024];
+    ULONG size = sizeof buffer;
+    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
+                        GAA_FLAG_SKIP_FRIENDLY_NAME;
+    auto *adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer);
+    if (::GetAdaptersAddresses(AF_INET, flags, nullptr, adapters, &size) != NO_ERROR) return 0;
+    int stored = 0;
+    for (const IP_ADAPTER_ADDRESSES *a = adapters; a != nullptr; a = a->Next) {
+        if (a->OperStatus != IfOperStatusUp || a->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
+        for (const IP_ADAPTER_UNICAST_ADDRESS *u = a->FirstUnicastAddress; u != nullptr;
+             u = u->Next) {
+            const sockaddr *sa = u->Address.lpSockaddr;
+            // A /31 or /32 prefix has no broadcast address.
+            if (sa == nullptr || sa->sa_family != AF_INET || u->OnLinkPrefixLength > 30) continue;
+            sockaddr_in unicast{};
+            std::memcpy(&unicast, sa, sizeof unicast);
+            const uint32_t host_bits = 0xFFFFFFFFu >> u->OnLinkPrefixLength;
+            const ipv4_net address = unicast.sin_addr.s_addr | htonl(host_bits);
+            bool known = false;
+            for (int k = 0; k < stored && !known; ++k) known = addresses[k] == address;
+            if (known) continue;
+            if (stored == capacity) return stored;
+            addresses[stored++] = address;
+        }
+    }
+    return stored;
 }
 
 void sleep_ms(int milliseconds) { ::Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0); }

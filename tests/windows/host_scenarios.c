@@ -62,6 +62,7 @@ typedef int32_t(__stdcall *read_fn)(const char *, const uint8_t *, kx_settings_r
 typedef int32_t(__stdcall *write_fn)(const char *, const uint8_t *, const kx_settings_record *,
                                      const kx_device_record *);
 typedef int32_t(__stdcall *serial_generic_fn)(const char *, uint32_t, const void *);
+typedef int32_t(__stdcall *discover_fn)(kx_device_record *, int32_t, int32_t *, uint32_t);
 
 static struct api {
     crc_fn cal_crc;
@@ -92,6 +93,7 @@ static struct api {
     serial_generic_fn kx_setting_baud;
     serial_generic_fn kx_setting_parity;
     serial_generic_fn kx_setting_databit;
+    discover_fn kx_discover;
 } kx;
 
 #define EXPORT(name) {#name, offsetof(struct api, name)}
@@ -108,7 +110,7 @@ static const struct {
     EXPORT(kxb_setting_databit), EXPORT(kx_search_all),  EXPORT(kx_search_one),
     EXPORT(kx_login),         EXPORT(kx_logout),         EXPORT(kx_read_setting),
     EXPORT(kx_write_setting), EXPORT(kx_setting_baud),   EXPORT(kx_setting_parity),
-    EXPORT(kx_setting_databit),
+    EXPORT(kx_setting_databit), EXPORT(kx_discover),
 };
 #define EXPORT_COUNT (sizeof exports / sizeof exports[0])
 
@@ -296,6 +298,7 @@ static void exports_are_plain_names(void) {
     EXPECT(GetProcAddress(library, "_kx_login@12") == NULL);
     EXPECT(GetProcAddress(library, "kx_login@12") == NULL);
     EXPECT(GetProcAddress(library, "_cal_crc@8") == NULL);
+    EXPECT(GetProcAddress(library, "_kx_discover@16") == NULL);
 }
 
 #if defined(__i386__)
@@ -724,6 +727,43 @@ static void generic_search(void) {
     EXPECT(result < 0);
 }
 
+/* Both families in one window, each device once; a short array is filled
+   exactly, with KX_E_CAPACITY, and not one byte past it. */
+static void discover(void) {
+    kx_device_record records[MAX_DEVICES * 2 + 1];
+    const int32_t room = MAX_DEVICES * 2;
+    const int32_t present = family_a_count + family_b_count;
+    memset(records, 0xCC, sizeof records);
+    int32_t count = -7;
+    uint64_t start = now_ms();
+    EXPECT_CALL(KX_OK, kx_discover, records, room, &count, KX_SEARCH_ALL_INTERFACES);
+    EXPECT(now_ms() - start >= 280);
+    EXPECT_INT(count, present);
+    for (int i = 0; i < family_a_count; ++i) {
+        const kx_device_record *r = find_record(records, count, family_a[i].id);
+        if (r != NULL)
+            expect_search_fields_a(__LINE__, r, &family_a[i]);
+        else
+            fail(__LINE__, "%s not found", family_a[i].ip);
+    }
+    for (int i = 0; i < family_b_count; ++i) {
+        const kx_device_record *r = find_record(records, count, family_b[i].id);
+        if (r != NULL)
+            expect_search_fields_b(__LINE__, r, &family_b[i]);
+        else
+            fail(__LINE__, "%s not found", family_b[i].ip);
+    }
+    if (present < 2) return;
+    memset(records, 0xCC, sizeof records);
+    count = -7;
+    EXPECT_CALL(KX_E_CAPACITY, kx_discover, records, 1, &count, 0);
+    EXPECT_INT(count, 1);
+    EXPECT(records[0].family == KX_FAMILY_A || records[0].family == KX_FAMILY_B);
+    EXPECT(all_bytes(&records[1], sizeof records - sizeof records[0], 0xCC));
+    EXPECT_CALL(KX_E_ARGUMENT, kx_discover, NULL, 1, &count, 0);
+    EXPECT_CALL(KX_E_ARGUMENT, kx_discover, records, -1, &count, 0);
+}
+
 static void generic_session(const struct device *d, int family_b_device) {
     const kx_device_record found = discovered(d, family_b_device);
     if (found.family == 0) return;
@@ -840,6 +880,12 @@ static void quiet_searches(void) {
     waited = now_ms() - start;
     EXPECT_INT(count, 0);
     EXPECT(waited >= 280 && waited < 1500);
+    count = -7;
+    start = now_ms();
+    EXPECT_CALL(KX_OK, kx_discover, records, 4, &count, KX_SEARCH_ALL_INTERFACES);
+    waited = now_ms() - start;
+    EXPECT_INT(count, 0);
+    EXPECT(waited >= 280 && waited < 1500);
 }
 
 static void port_unreachable_is_no_answer(void) {
@@ -915,7 +961,7 @@ int main(int argc, char **argv) {
                (unsigned long)GetLastError());
         return 1;
     }
-    run("exports are the 28 plain names", exports_are_plain_names);
+    run("exports are the 29 plain names", exports_are_plain_names);
     if (missing_exports != 0) return 1;
 #if defined(__i386__)
     run("the stack check catches a caller-cleans function", stack_check_catches_a_wrong_convention);
@@ -938,6 +984,7 @@ int main(int argc, char **argv) {
         run("family B write settings", write_b);
         run("family B quick settings", quick_settings_b);
         run("generic search", generic_search);
+        run("kx_discover", discover);
         run("generic sessions", generic_sessions);
         run("busy port", busy_port);
     }

@@ -1,0 +1,48 @@
+// Further subnets for the simulated LAN: each is a network namespace of its
+// own, created by the caller (which must already be in a private namespace
+// holding only loopback), reached through a veth pair, with its own simulated
+// devices. Everything is created inside namespaces the test owns and removed
+// with this object; the machine's own network is never touched.
+//
+// Subnet k (counting from 0) is <prefix>.0/24: the caller's side of the pair
+// has <prefix>.1, the devices the addresses they are given. The default route
+// of the caller's namespace leads into the first subnet, so the limited
+// broadcast 255.255.255.255 reaches only that one.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "lan.h"
+
+namespace kxsim {
+
+struct subnet_spec {
+    std::string prefix;                   // "10.1.0"
+    std::vector<std::string> addresses;   // the devices' addresses in it
+    std::function<void(lan &)> populate;  // adds the devices, inside the subnet
+};
+
+class subnets {
+  public:
+    // Throws when the namespace holds more than loopback or a step fails.
+    explicit subnets(const std::vector<subnet_spec> &specs);
+    ~subnets();
+    subnets(const subnets &) = delete;
+    subnets &operator=(const subnets &) = delete;
+
+  private:
+    struct member {
+        pid_t pid = -1;
+        int to_child = -1;  // closing it ends the subnet
+        std::string host_link;
+    };
+    void add(size_t index, const subnet_spec &spec);
+    void remove_all();
+    std::vector<member> members_;
+};
+
+}  // namespace kxsim
