@@ -44,6 +44,10 @@ extern "C" {
 #define KX_E_TIMEOUT (-3)     /* no matching reply in time; unknown family in kx_login/kx_logout/kx_search_one */
 #define KX_E_ARGUMENT (-5)    /* invalid argument or unknown family code */
 #define KX_E_REFUSED (-6)     /* login refused */
+#define KX_E_CAPACITY (-7)    /* more devices answered than the array holds */
+
+/* kx_discover options. */
+#define KX_SEARCH_ALL_INTERFACES 1u /* also each adapter's directed broadcast */
 
 #pragma pack(push, 1)
 
@@ -234,6 +238,20 @@ KXCONF_API int32_t KXCONF_CALL kx_setting_parity(const char *ip_text, uint32_t p
                                                  const void *family_record);
 KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *ip_text, uint32_t data_bits,
                                                   const void *family_record);
+
+/* Discovery of both families at once, the search a host should use: one
+   socket on local port 65281 sends the family A and the family B search
+   request (to 255.255.255.255; with KX_SEARCH_ALL_INTERFACES also to the
+   directed broadcast address of every up IPv4 adapter) and collects both
+   families' answers until 300 ms pass without one (10 s at most). Each
+   device is listed once (same family and identifier: same device), in order
+   of first answer. Nothing is written outside records[0 .. capacity-1].
+   Returns KX_OK with *count devices; KX_E_CAPACITY when more devices answered
+   than fit (the first capacity are listed, *count = capacity); KX_E_SOCKET
+   when the socket cannot be prepared (*count = 0); KX_E_ARGUMENT for a null
+   pointer, a negative capacity or an unknown option bit, with nothing sent. */
+KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t capacity,
+                                           int32_t *count, uint32_t options);
 
 #ifdef __cplusplus
 }

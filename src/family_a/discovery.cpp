@@ -10,8 +10,6 @@ namespace kx {
 
 namespace {
 
-constexpr uint8_t search_request_a[] = {'X'};
-
 // A cursor over the received bytes; fields end at '/' or at the end.
 struct field_reader {
     const uint8_t *bytes;

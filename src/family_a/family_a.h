@@ -8,6 +8,9 @@
 
 namespace kx {
 
+// The search probe: the single byte "X", no terminator.
+inline constexpr uint8_t search_request_a[] = {'X'};
+
 // Shortest reply the broadcast search accepts.
 constexpr int min_search_reply_a = 24;
 

@@ -6,15 +6,11 @@
 
 namespace kx {
 
-namespace {
-
 short_packet search_request_b() {
     short_packet request = short_request_b(opcode_b::search, marker::request);
     seal_packet_b(request);
     return request;
 }
-
-}  // namespace
 
 }  // namespace kx
 

@@ -119,6 +119,9 @@ bool unpack_settings_b(std::span<uint8_t> packet, kxb_settings_record &record);
 // every other byte of the device record is left as it was.
 void fill_device_record_b(const kxb_settings_record &settings, kx_device_record &device);
 
+// The search request: marker, opcode 1 and the CRC, nothing else.
+short_packet search_request_b();
+
 // Sends the logout request; 1, or -1 when the socket cannot be prepared.
 int32_t logout_b(const char *ip_text, const uint8_t (&device_id)[6]);
 // What login and read do when they give up on a device: their own exchange

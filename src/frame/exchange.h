@@ -90,12 +90,11 @@ step matching_reply(exchange &ex, const uint8_t *request, size_t length, int wai
     }
 }
 
-// Collection: send one request, then until quiet_ms pass without a datagram
-// (or collection_bound_ms in all), drain the queue without waiting. Each
-// datagram goes to accept(ex); a false return ends the current drain.
+// Collection, once the requests are sent: until quiet_ms pass without a
+// datagram (or collection_bound_ms in all), drain the queue without waiting.
+// Each datagram goes to accept(ex); a false return ends the current drain.
 template <typename Accept>
-void collect(exchange &ex, const uint8_t *request, size_t length, int quiet_ms, Accept &&accept) {
-    send_datagram(ex, request, length);
+void collect_replies(exchange &ex, int quiet_ms, Accept &&accept) {
     const int64_t deadline = platform::now_ms() + collection_bound_ms;
     for (;;) {
         const int64_t left = deadline - platform::now_ms();
@@ -107,6 +106,13 @@ void collect(exchange &ex, const uint8_t *request, size_t length, int quiet_ms, 
         }
         reset_event(ex);
     }
+}
+
+// Collection of the answers to one request.
+template <typename Accept>
+void collect(exchange &ex, const uint8_t *request, size_t length, int quiet_ms, Accept &&accept) {
+    send_datagram(ex, request, length);
+    collect_replies(ex, quiet_ms, static_cast<Accept &&>(accept));
 }
 
 }  // namespace kx

@@ -1,0 +1,132 @@
+// kx_discover against simulated devices of both families.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "device_a.h"
+#include "device_b.h"
+#include "kxconf.h"
+#include "lan.h"
+
+namespace {
+
+using kxsim::fault;
+
+const kxsim::device_id_bytes id_b{0, 16, 11, 0, 0, 1};
+
+std::string text_of(const char *field, size_t width) {
+    return std::string(field, strnlen(field, width));
+}
+
+// A family A answer naming identifier 0.16.2.3.4.<n>.
+kxsim::bytes answer_a(int n) {
+    return kxsim::to_bytes("A0.16.2.3.4." + std::to_string(n) + "/502/x/y/z/FLOOD/");
+}
+
+// A family B answer naming identifier 0.16.11.0.0.<n>.
+kxsim::bytes answer_b(int n) {
+    kxsim::settings_b s;
+    s.id = {0, 16, 11, 0, 0, static_cast<uint8_t>(n)};
+    s.ip = {127, 0, 0, 9};
+    return kxsim::packet_b::settings_packet(s, 1, 0);
+}
+
+TEST(Discover, RefusesBadArgumentsWithoutSending) {
+    kxsim::lan lan;
+    kx_device_record records[2];
+    int32_t count = 77;
+    EXPECT_EQ(kx_discover(nullptr, 2, &count, 0), KX_E_ARGUMENT);
+    EXPECT_EQ(kx_discover(records, 2, nullptr, 0), KX_E_ARGUMENT);
+    EXPECT_EQ(kx_discover(records, -1, &count, 0), KX_E_ARGUMENT);
+    EXPECT_EQ(kx_discover(records, 2, &count, 2u), KX_E_ARGUMENT);  // unknown option
+    EXPECT_EQ(count, 77);
+    EXPECT_TRUE(lan.received().empty());
+}
+
+TEST(Discover, BothFamiliesOnceEachInOneWindow) {
+    kxsim::lan lan;
+    // Each device answers twice; a family B device also answers the family A
+    // probe with "Q7", which is no device record.
+    lan.add<kxsim::device_a>("127.0.0.2", "0.16.2.3.4.5", "ALPHA")
+        .inject(kxsim::any_request(), fault().twice());
+    lan.add<kxsim::device_b>("127.0.0.3", id_b, "BETA")
+        .inject(kxsim::opcode_is(1), fault().twice());
+    // Then their answers again, interleaved: A, B, A, B.
+    for (int i = 0; i < 2; ++i) {
+        lan.send("127.0.0.2", kxsim::family_a_port, answer_a(5), 40 + 20 * i);
+        lan.send("127.0.0.3", kxsim::family_b_port, answer_b(1), 50 + 20 * i);
+    }
+
+    kx_device_record records[4];
+    std::memset(records, 0xEE, sizeof records);
+    int32_t count = -1;
+    ASSERT_EQ(kx_discover(records, 4, &count, 0), KX_OK);
+    ASSERT_EQ(count, 2);
+    // The first answer of either family may come first.
+    const kx_device_record &a = records[0].family == KX_FAMILY_A ? records[0] : records[1];
+    const kx_device_record &b = records[0].family == KX_FAMILY_A ? records[1] : records[0];
+    EXPECT_EQ(a.family, KX_FAMILY_A);
+    EXPECT_EQ(std::memcmp(a.device_id, "\x00\x10\x02\x03\x04\x05", 6), 0);
+    EXPECT_EQ(text_of(a.device_name, 10), "ALPHA");
+    EXPECT_EQ(b.family, KX_FAMILY_B);
+    EXPECT_EQ(std::memcmp(b.device_id, "\x00\x10\x0B\x00\x00\x01", 6), 0);
+    EXPECT_EQ(text_of(b.ip_address, 16), "127.0.0.3");
+    EXPECT_EQ(records[2].family, 0xEE);
+
+    // One socket sent the two requests of the existing searches, broadcast.
+    const auto sent = lan.received();
+    ASSERT_EQ(sent.size(), 2u);
+    for (const auto &d : sent) {
+        EXPECT_TRUE(d.broadcast());
+        EXPECT_EQ(d.source_port, kxsim::host_port);
+    }
+    const auto probe_a = lan.received_on(kxsim::family_a_port);
+    ASSERT_EQ(probe_a.size(), 1u);
+    EXPECT_EQ(probe_a[0].payload, kxsim::to_bytes("X"));
+    const auto request_b = lan.received_on(kxsim::family_b_port);
+    ASSERT_EQ(request_b.size(), 1u);
+    kxsim::bytes expected_b(36, 0);
+    expected_b[0] = 0xFF;
+    expected_b[8] = 0x01;
+    expected_b[34] = 0x91;  // CRC low byte first
+    expected_b[35] = 0xFA;
+    EXPECT_EQ(request_b[0].payload, expected_b);
+}
+
+TEST(Discover, FloodAtCapacityFillsTheArrayAndNothingBeyond) {
+    constexpr int32_t capacity = 5;
+    kxsim::lan lan;
+    // 40 distinct devices of both families, their answers alternating.
+    for (int i = 0; i < 20; ++i) {
+        lan.send("127.0.0.2", kxsim::family_a_port, answer_a(i), 20 + i);
+        lan.send("127.0.0.3", kxsim::family_b_port, answer_b(i), 20 + i);
+    }
+    kx_device_record records[capacity + 1];
+    std::memset(records, 0xEE, sizeof records);
+    int32_t count = -1;
+    EXPECT_EQ(kx_discover(records, capacity, &count, 0), KX_E_CAPACITY);
+    EXPECT_EQ(count, capacity);
+    for (int32_t i = 0; i < capacity; ++i) {
+        EXPECT_TRUE(records[i].family == KX_FAMILY_A || records[i].family == KX_FAMILY_B);
+        for (int32_t j = 0; j < i; ++j)
+            EXPECT_FALSE(records[i].family == records[j].family &&
+                         std::memcmp(records[i].device_id, records[j].device_id, 6) == 0);
+    }
+    const auto *canary = reinterpret_cast<const uint8_t *>(&records[capacity]);
+    for (size_t i = 0; i < sizeof(kx_device_record); ++i) ASSERT_EQ(canary[i], 0xEE) << i;
+
+    // Every answer was read: the next search finds nothing stale.
+    EXPECT_EQ(kx_discover(records, capacity, &count, 0), KX_OK);
+    EXPECT_EQ(count, 0);
+
+    // Capacity 0: nothing written at all.
+    std::memset(records, 0xEE, sizeof records);
+    lan.send("127.0.0.2", kxsim::family_a_port, answer_a(1), 20);
+    EXPECT_EQ(kx_discover(records, 0, &count, 0), KX_E_CAPACITY);
+    EXPECT_EQ(count, 0);
+    for (size_t i = 0; i < sizeof records; ++i)
+        ASSERT_EQ(reinterpret_cast<const uint8_t *>(records)[i], 0xEE) << i;
+}
+
+}  // namespace
