@@ -46,9 +46,11 @@ std::string add_defaults(const std::vector<std::string> &values, int family, nlo
             for (int i = 1; i <= count; ++i) {
                 const std::string subnet = family == 1 ? "1" : "2";
                 const std::string id = family == 1 ? "0.16.10.0.1." : "0.16.11.0.2.";
-                list.push_back({{"address", "127.0." + subnet + "." + std::to_string(i)},
-                                {"family", family},
-                                {"device_id", id + std::to_string(i)}});
+                list.push_back(
+                    {{"address", "127.0." + subnet + "." + std::to_string(i)},
+                     {"family", family},
+                     {"device_id", id + std::to_string(i)},
+                     {"device_name", (family == 1 ? "SIM-A" : "SIM-B") + std::to_string(i)}});
             }
             continue;
         }
