@@ -227,5 +227,35 @@ case("apply", [
 
 sim.terminate()
 sim.wait()
+
+# kxsim's fault options, as a host sees them through kxtool: each family B
+# device at 127.0.2.n misbehaves in one way on the settings read (opcode 11),
+# the family A device falls silent after the login.
+faults = {"127.0.2.1": "late=1500", "127.0.2.2": "bad-crc", "127.0.2.3": "truncate=100",
+          "127.0.2.4": "oversize=300", "127.0.2.5": "twice", "127.0.2.6": "strays=3"}
+args = [KXSIM, "--family-a", "1", "--family-b", str(len(faults)),
+        "--fault", "127.0.1.1,silent-after,on=L"]
+for address, what in faults.items():
+    args += ["--fault", f"{address},{what},on=op=11"]
+trace_file.seek(0)
+trace_file.truncate()
+sim = subprocess.Popen(args, stdout=trace_file, stderr=subprocess.STDOUT)
+time.sleep(0.5)
+results = {address: kxtool("show", address) for address in faults}
+results["127.0.1.1"] = kxtool("show", "127.0.1.1")
+late = results["127.0.2.1"]
+case("kxsim faults", [
+    (late.returncode == 1 and "no answer from 127.0.2.1 (0.16.11.0.2.1) to the settings read "
+     "within 1 s" in late.stderr, late.stderr),
+    (all(results[a].returncode == 1 and "not acceptable" in results[a].stderr
+         for a in ("127.0.2.2", "127.0.2.3")), results["127.0.2.2"].stderr),
+    (results["127.0.2.4"].returncode == 1, results["127.0.2.4"].stderr),
+    (all(results[a].returncode == 0 and table(results[a].stdout)["baud_rate"] == "9600"
+         for a in ("127.0.2.5", "127.0.2.6")), results["127.0.2.6"].stderr),
+    (results["127.0.1.1"].returncode == 1 and
+     "to the settings read within 1 s" in results["127.0.1.1"].stderr, results["127.0.1.1"].stderr),
+])
+sim.terminate()
+sim.wait()
 print(f"{passed} passed, {failed} failed")
 sys.exit(1 if failed else 0)
