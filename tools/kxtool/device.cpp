@@ -1,5 +1,7 @@
 #include "device.h"
 
+#include <fmt/core.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -84,15 +86,15 @@ discovery discover(bool all_interfaces) {
     if (found.result != KX_OK && found.result != KX_E_CAPACITY) count = 0;
     found.devices.resize(static_cast<size_t>(count < 0 ? 0 : count));
     if (found.result == KX_E_CAPACITY)
-        found.error = "more than " + std::to_string(discovery_capacity) +
-                      " devices answered the search; only the first " +
-                      std::to_string(discovery_capacity) + " are known";
+        found.error =
+            fmt::format("more than {0} devices answered the search; only the first {0} are known",
+                        discovery_capacity);
     else if (found.result == KX_E_SOCKET)
         found.error =
             "the search did not take place: local UDP port 65281 could not be used (is "
             "another program configuring devices?)";
     else if (found.result != KX_OK)
-        found.error = "the search failed with result " + std::to_string(found.result);
+        found.error = fmt::format("the search failed with result {}", found.result);
     return found;
 }
 
