@@ -1,64 +1,138 @@
-// kxsim: serves a simulated LAN of device servers until it is stopped, for
-// the demo and for hosts in other processes (Wine runs). Must run inside a
-// private network namespace (scripts/netns-run).
+// kxsim: serves a simulated LAN of device servers until it is stopped, so a
+// host program can be tested without hardware. It answers on whatever
+// network it runs on, so it refuses to run outside a private network
+// namespace (scripts/netns-run).
 //
-//   kxsim [--trace] --family-a 127.0.0.2[=0.16.2.3.4.5] --family-b 127.0.0.3[=1.2.3.4.5.6] ...
+//   kxsim --family-a 2 --family-b 2            two devices of each family
+//   kxsim --family-a 127.0.0.2[=0.16.2.3.4.5]  one device at that address
+//   kxsim --devices lab.json                   devices described in JSON
+//   kxsim ... --trace --fault 127.0.0.2,late=1500,on=L
 //
 // Prints "ready" once every socket is bound; stops on SIGINT or SIGTERM.
+// Devices keep what is written to them until kxsim stops.
+#include <CLI/CLI.hpp>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 
-#include "device_a.h"
+#include "device_file.h"
+#include "fault_option.h"
 #include "lan.h"
-#include "sim_devices.h"
+#include "trace_line.h"
 
 namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
 void request_stop(int) { stop_requested = 1; }
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: kxsim [--trace] [--family-a ADDRESS[=ID_TEXT]]... "
-                 "[--family-b ADDRESS[=ID_TEXT]]...\n");
-    return 2;
+// Default devices of a count: family A at 127.0.1.N, family B at 127.0.2.N.
+constexpr int most_per_family = 254;
+
+bool is_count(const std::string &text) {
+    return !text.empty() && text.size() <= 3 &&
+           text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-void print_datagram(const kxsim::datagram &d) {
-    std::printf("%6lld ms  %s:%u -> %s:%u  %zu bytes  ", static_cast<long long>(d.time_ms),
-                d.source.c_str(), d.source_port, d.destination.c_str(), d.destination_port,
-                d.payload.size());
-    for (uint8_t b : d.payload) std::putchar(b >= 32 && b < 127 ? b : '.');
-    std::putchar('\n');
+// "--family-a N" or "--family-a ADDRESS[=ID]" as device objects.
+std::string add_defaults(const std::vector<std::string> &values, int family, nlohmann::json &list) {
+    for (const std::string &value : values) {
+        if (is_count(value)) {
+            const int count = std::stoi(value);
+            if (count > most_per_family) return "at most 254 devices of each family";
+            for (int i = 1; i <= count; ++i) {
+                const std::string subnet = family == 1 ? "1" : "2";
+                const std::string id = family == 1 ? "0.16.10.0.1." : "0.16.11.0.2.";
+                list.push_back(
+                    {{"address", "127.0." + subnet + "." + std::to_string(i)},
+                     {"family", family},
+                     {"device_id", id + std::to_string(i)},
+                     {"device_name", (family == 1 ? "SIM-A" : "SIM-B") + std::to_string(i)}});
+            }
+            continue;
+        }
+        const size_t eq = value.find('=');
+        nlohmann::json entry = {{"address", value.substr(0, eq)}, {"family", family}};
+        if (eq != std::string::npos) entry["device_id"] = value.substr(eq + 1);
+        list.push_back(entry);
+    }
+    return {};
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+    CLI::App app{
+        "kxsim: simulated device servers of both families, inside a private network "
+        "namespace only"};
+    std::vector<std::string> family_a, family_b, fault_texts;
+    std::string devices_file;
     bool trace = false;
-    struct wanted {
-        bool family_b;
-        std::string address, id;
-    };
-    std::vector<wanted> devices;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--trace") {
-            trace = true;
-        } else if ((arg == "--family-a" || arg == "--family-b") && i + 1 < argc) {
-            std::string device = argv[++i];
-            const auto eq = device.find('=');
-            wanted w{arg == "--family-b", device.substr(0, eq),
-                     eq == std::string::npos ? std::string() : device.substr(eq + 1)};
-            devices.push_back(w);
-        } else {
-            return usage();
+    app.add_option("--family-a", family_a,
+                   "N devices at 127.0.1.1 to 127.0.1.N, or one at ADDRESS[=IDENTIFIER]");
+    app.add_option("--family-b", family_b,
+                   "N devices at 127.0.2.1 to 127.0.2.N, or one at ADDRESS[=IDENTIFIER]");
+    app.add_option("--devices", devices_file,
+                   "JSON list of devices: address, family, device_id and settings as kxtool "
+                   "save writes them")
+        ->check(CLI::ExistingFile);
+    app.add_flag("--trace", trace, "print each datagram received, decoded, one line each");
+    app.add_option("--fault", fault_texts,
+                   "ADDRESS,WHAT[,WHAT...][,on=REQUEST][,times=N]; WHAT: silent, late=MS, twice, "
+                   "strays=N, truncate=N, oversize=N, bad-crc, silent-after; REQUEST: op=N "
+                   "(family B opcode) or the start of a family A command");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 2;
+    }
+
+    nlohmann::json list = nlohmann::json::array();
+    if (!devices_file.empty()) {
+        std::ifstream in(devices_file);
+        list = nlohmann::json::parse(in, nullptr, false);
+        if (list.is_discarded()) {
+            std::fprintf(stderr, "kxsim: %s is not valid JSON\n", devices_file.c_str());
+            return 2;
+        }
+        if (!list.is_array()) {
+            std::fprintf(stderr, "kxsim: %s must hold a list of devices\n", devices_file.c_str());
+            return 2;
         }
     }
-    if (devices.empty()) return usage();
+    for (const std::string &error :
+         {add_defaults(family_a, 1, list), add_defaults(family_b, 16, list)})
+        if (!error.empty()) {
+            std::fprintf(stderr, "kxsim: %s\n", error.c_str());
+            return 2;
+        }
+    std::vector<std::shared_ptr<kxsim::device>> devices;
+    if (const std::string error = kxsim::devices_from_json(list, devices); !error.empty()) {
+        std::fprintf(stderr, "kxsim: %s\n", error.c_str());
+        return 2;
+    }
+    if (devices.empty()) {
+        std::fprintf(stderr, "kxsim: no devices (--family-a, --family-b or --devices)\n");
+        return 2;
+    }
+    for (const std::string &text : fault_texts) {
+        std::string error;
+        kxsim::fault_option option = kxsim::parse_fault_option(text, error);
+        std::shared_ptr<kxsim::device> target;
+        for (auto &d : devices)
+            if (d->address() == option.address) target = d;
+        if (error.empty() && target == nullptr) error = "--fault: no device at " + option.address;
+        if (!error.empty()) {
+            std::fprintf(stderr, "kxsim: %s\n", error.c_str());
+            return 2;
+        }
+        target->inject(option.when, option.what);
+    }
+
     if (!kxsim::in_private_namespace()) {
         std::fprintf(stderr, "kxsim: refusing to run outside a private network namespace\n");
         return 2;
@@ -67,22 +141,16 @@ int main(int argc, char **argv) {
     std::signal(SIGTERM, request_stop);
     try {
         kxsim::lan lan;
-        int n = 0;
-        for (const auto &w : devices) {
-            ++n;
-            if (!kxsim::add_default_device(lan, w.family_b, w.address, w.id, n)) {
-                std::fprintf(stderr, "kxsim: cannot simulate %s\n", w.address.c_str());
-                return 2;
-            }
-        }
+        for (auto &d : devices) lan.add_device(d);
         std::printf("ready\n");
         std::fflush(stdout);
         size_t shown = 0;
         while (!stop_requested) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (!trace) continue;
             auto all = lan.received();
-            for (; shown < all.size(); ++shown) print_datagram(all[shown]);
+            for (; shown < all.size(); ++shown)
+                std::printf("%s\n", kxsim::trace_line(all[shown]).c_str());
             std::fflush(stdout);
         }
     } catch (const std::exception &e) {

@@ -10,7 +10,7 @@ ensure_packages() {
         echo "missing packages: ${missing[*]} (install them, or run as root)" >&2
         return 1
     fi
-    echo "installing: ${missing[*]}"
+    echo "installing with apt-get (Wine and MinGW alone are several GB; a first run can take many minutes): ${missing[*]}"
     if [ -z "${KXCONF_APT_UPDATED:-}" ]; then
         DEBIAN_FRONTEND=noninteractive apt-get update -qq
         export KXCONF_APT_UPDATED=1
@@ -20,7 +20,10 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# What the Linux build, its tests and the demo need.
-linux_packages=(cmake make g++ libgtest-dev libgmock-dev iproute2 util-linux binutils pkg-config)
+# What the Linux build, its tests and the demo need. kxtool and kxsim use
+# CLI11, nlohmann-json and fmt (header-only; the Windows build of kxtool
+# takes the same headers); the tool tests are Python.
+linux_packages=(cmake make g++ libgtest-dev libgmock-dev iproute2 util-linux binutils pkg-config
+                libcli11-dev nlohmann-json3-dev libfmt-dev python3)
 # The dissector's test: tshark decodes a capture, python3 checks the result.
-linux_packages+=(tshark python3)
+linux_packages+=(tshark)

@@ -1,0 +1,91 @@
+# Packages, made by cpack in the Linux build directory:
+#
+#   kxconf_VERSION_ARCH.deb      the shared library, header, CMake and
+#                                pkg-config files, kxtool and kxsim
+#   kxconf-VERSION-windows.zip   kxconf.dll, its two import libraries and
+#                                kxtool.exe for x86/ and x64/, the header,
+#                                and the README's Windows section
+#
+# The zip takes its files from the two MinGW builds (presets mingw-i686 and
+# mingw-x86_64), so it is made only when KXCONF_WINDOWS_PACKAGE is on; it is
+# on by default when both builds are there at configure time.
+
+set(KXCONF_MINGW_X86_DIR ${PROJECT_SOURCE_DIR}/build/mingw-i686 CACHE PATH
+    "MinGW x86 build whose DLL and kxtool.exe go into the Windows zip")
+set(KXCONF_MINGW_X64_DIR ${PROJECT_SOURCE_DIR}/build/mingw-x86_64 CACHE PATH
+    "MinGW x64 build whose DLL and kxtool.exe go into the Windows zip")
+if(EXISTS ${KXCONF_MINGW_X86_DIR}/bin/kxconf.dll AND EXISTS ${KXCONF_MINGW_X64_DIR}/bin/kxconf.dll)
+  set(windows_builds_found ON)
+else()
+  set(windows_builds_found OFF)
+endif()
+option(KXCONF_WINDOWS_PACKAGE "cpack also makes the Windows zip from the MinGW builds"
+       ${windows_builds_found})
+
+set(CPACK_PACKAGE_NAME kxconf)
+set(CPACK_PACKAGE_VENDOR "kxconf")
+set(CPACK_PACKAGE_CONTACT "kxconf maintainers <kxconf@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
+set(CPACK_GENERATOR DEB)
+
+# Debian: one package holding everything the Linux build installs. The tools
+# use CLI11, nlohmann-json and fmt header-only, so the C and C++ runtimes are
+# all they need.
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+set(CPACK_PACKAGE_DESCRIPTION
+    "libkxconf finds, logs in to, reads and writes serial device servers of two families \
+over UDP. The package holds the shared library, its C header, CMake and pkg-config files, \
+the kxtool command-line tool and the kxsim simulator.")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+
+if(KXCONF_WINDOWS_PACKAGE)
+  list(APPEND CPACK_GENERATOR ZIP)
+  foreach(arch x86 x64)
+    string(TOUPPER ${arch} upper)
+    set(dir ${KXCONF_MINGW_${upper}_DIR})
+    install(FILES ${dir}/bin/kxconf.dll ${dir}/bin/kxtool.exe ${dir}/src/libkxconf.dll.a
+                  ${dir}/src/kxconf.lib
+            DESTINATION ${arch} COMPONENT windows EXCLUDE_FROM_ALL)
+  endforeach()
+  install(FILES ${PROJECT_SOURCE_DIR}/include/kxconf.h DESTINATION include COMPONENT windows
+          EXCLUDE_FROM_ALL)
+
+  # The README's section on the Windows DLL, from its heading to the next
+  # heading of the same level, as a text file beside the DLLs.
+  file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
+  string(FIND "${readme}" "\n## The Windows DLL" begin)
+  if(begin LESS 0)
+    message(FATAL_ERROR "README.md has no section \"## The Windows DLL\"")
+  endif()
+  math(EXPR begin "${begin} + 1")
+  string(SUBSTRING "${readme}" ${begin} -1 section)
+  string(FIND "${section}" "\n## " end)
+  string(SUBSTRING "${section}" 0 ${end} section)
+  file(WRITE ${PROJECT_BINARY_DIR}/README-windows.txt "${section}\n")
+  install(FILES ${PROJECT_BINARY_DIR}/README-windows.txt DESTINATION . COMPONENT windows
+          EXCLUDE_FROM_ALL)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+endif()
+
+# Each generator takes its own components: the .deb what the Linux build
+# installs, the zip the Windows files.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/CPackPerGenerator.cmake)
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE} [=[
+if(CPACK_GENERATOR STREQUAL "ZIP")
+  set(CPACK_COMPONENTS_ALL windows)
+  set(CPACK_PACKAGE_FILE_NAME "kxconf-${CPACK_PACKAGE_VERSION}-windows")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  set(CPACK_COMPONENTS_ALL Unspecified)
+endif()
+]=])
+
+include(CPack)

@@ -1,0 +1,260 @@
+#include "device_file.h"
+
+#include <cstdio>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "device_a.h"
+#include "device_b.h"
+
+namespace kxsim {
+namespace {
+
+using nlohmann::json;
+
+// How a backup's value becomes the device's own value.
+enum class form { text, number, baud, data_bits, ignored };
+
+// A family A device keeps every setting as the value text of its get
+// command, keyed by the command's letters.
+struct field_a {
+    std::string_view name, letters;
+    form kind;
+};
+
+constexpr field_a fields_a[] = {
+    {"on_text", "ON", form::text},        {"password", "PW", form::text},
+    {"device_name", "DN", form::text},    {"firmware_version", "V", form::text},
+    {"ip_address", "IP", form::text},     {"local_port", "PN", form::number},
+    {"dest_ip", "DI", form::text},        {"dest_port", "DP", form::number},
+    {"subnet_mask", "NM", form::text},    {"gateway", "GI", form::text},
+    {"li_address", "LI", form::text},     {"li_address_2", "Li", form::text},
+    {"dw_text", "DW", form::text},        {"tp_value", "TP", form::number},
+    {"rm_value", "RM", form::number},     {"dhcp_enabled", "DH", form::number},
+    {"ww_flag", "WW", form::number},      {"dd_flag", "DD", form::number},
+    {"nb_flag", "NB", form::number},      {"keep_alive", "KL", form::number},
+    {"md_value", "MD", form::number},     {"ml_value", "ML", form::number},
+    {"baud_rate", "BR", form::baud},      {"parity", "PR", form::number},
+    {"data_bits", "BB", form::data_bits}, {"flow_control", "FC", form::number},
+    {"stop_bits", "", form::ignored},  // a family A device has one stop bit
+};
+
+// The speeds a family A device knows, by code.
+constexpr uint32_t speeds_a[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// Names every entry may carry besides the settings.
+bool entry_fact(std::string_view name) {
+    return name == "address" || name == "family" || name == "device_id";
+}
+
+std::string text_of(const json &value, const std::string &name, std::string &error) {
+    if (!value.is_string()) error = name + " must be a string";
+    return value.is_string() ? value.get<std::string>() : std::string();
+}
+
+uint32_t number_of(const json &value, const std::string &name, uint32_t most, std::string &error) {
+    if (!value.is_number_unsigned() || value.get<uint64_t>() > most) {
+        error = name + " must be a number from 0 to " + std::to_string(most);
+        return 0;
+    }
+    return value.get<uint32_t>();
+}
+
+std::string configure_a(device_a &d, const json &entry) {
+    for (const auto &[name, value] : entry.items()) {
+        if (entry_fact(name)) continue;
+        const field_a *f = nullptr;
+        for (const auto &candidate : fields_a)
+            if (candidate.name == name) f = &candidate;
+        if (f == nullptr) return "unknown setting " + name + " for family A";
+        std::string error, text;
+        switch (f->kind) {
+            case form::text:
+                text = text_of(value, name, error);
+                break;
+            case form::number:
+                text = std::to_string(number_of(value, name, 65535, error));
+                break;
+            case form::baud: {
+                const uint32_t rate = number_of(value, name, UINT32_MAX, error);
+                text = "?";
+                for (size_t code = 0; code < std::size(speeds_a); ++code)
+                    if (speeds_a[code] == rate) text = std::to_string(code);
+                if (error.empty() && text == "?")
+                    error = "no family A speed " + std::to_string(rate);
+                break;
+            }
+            case form::data_bits: {
+                const uint32_t bits = number_of(value, name, 8, error);
+                if (error.empty() && bits != 7 && bits != 8) error = "data_bits must be 7 or 8";
+                text = bits == 7 ? "0" : "1";
+                break;
+            }
+            case form::ignored:
+                continue;
+        }
+        if (!error.empty()) return error;
+        d.set_setting(std::string(f->letters), text);
+    }
+    return {};
+}
+
+template <size_t N>
+std::string put_text(std::array<uint8_t, N> &field, const json &value, const std::string &name) {
+    std::string error;
+    const std::string text = text_of(value, name, error);
+    if (error.empty() && text.size() > N) error = name + " is longer than " + std::to_string(N);
+    field = text_field<N>(text);
+    return error;
+}
+
+std::string put_address(ipv4_bytes &field, const json &value, const std::string &name) {
+    std::string error;
+    const std::string text = text_of(value, name, error);
+    field = ipv4(text);
+    if (error.empty() && field == ipv4_bytes{} && text != "0.0.0.0")
+        error = name + " is not a dotted IPv4 address";
+    return error;
+}
+
+template <typename T>
+std::string put_number(T &field, const json &value, const std::string &name) {
+    std::string error;
+    field = static_cast<T>(number_of(value, name, T(~T(0)), error));
+    return error;
+}
+
+std::string configure_b(device_b &d, const json &entry) {
+    settings_b s = d.settings();
+    for (const auto &[name, value] : entry.items()) {
+        std::string error;
+        if (entry_fact(name) || name == "nb_flag") continue;  // family B has no nb_flag
+        if (name == "on_text")
+            error = put_text(s.on_text, value, name);
+        else if (name == "password")
+            error = put_text(s.password, value, name);
+        else if (name == "device_name")
+            error = put_text(s.name, value, name);
+        else if (name == "firmware_version")
+            error = put_text(s.firmware, value, name);
+        else if (name == "dw_text")
+            error = put_text(s.dw_text, value, name);
+        else if (name == "ip_address")
+            error = put_address(s.ip, value, name);
+        else if (name == "dest_ip")
+            error = put_address(s.dest_ip, value, name);
+        else if (name == "subnet_mask")
+            error = put_address(s.mask, value, name);
+        else if (name == "gateway")
+            error = put_address(s.gateway, value, name);
+        else if (name == "li_address")
+            error = put_address(s.li, value, name);
+        else if (name == "li_address_2")
+            error = put_address(s.li2, value, name);
+        else if (name == "local_port")
+            error = put_number(s.local_port, value, name);
+        else if (name == "dest_port")
+            error = put_number(s.dest_port, value, name);
+        else if (name == "ml_value")
+            error = put_number(s.ml, value, name);
+        else if (name == "tp_value")
+            error = put_number(s.tp, value, name);
+        else if (name == "rm_value")
+            error = put_number(s.rm, value, name);
+        else if (name == "dhcp_enabled")
+            error = put_number(s.dhcp, value, name);
+        else if (name == "ww_flag")
+            error = put_number(s.ww, value, name);
+        else if (name == "dd_flag")
+            error = put_number(s.dd, value, name);
+        else if (name == "keep_alive")
+            error = put_number(s.keep_alive, value, name);
+        else if (name == "md_value")
+            error = put_number(s.md, value, name);
+        else if (name == "parity")
+            error = put_number(s.parity, value, name);
+        else if (name == "data_bits")
+            error = put_number(s.data_bits, value, name);
+        else if (name == "stop_bits")
+            error = put_number(s.stop_bits, value, name);
+        else if (name == "flow_control")
+            error = put_number(s.flow, value, name);
+        else if (name == "baud_rate") {
+            uint32_t rate = number_of(value, name, 6553500, error);
+            if (error.empty() && rate % 100 != 0) error = "baud_rate must be a multiple of 100";
+            s.baud_hundreds = static_cast<uint16_t>(rate / 100);
+        } else {
+            error = "unknown setting " + name + " for family B";
+        }
+        if (!error.empty()) return error;
+    }
+    d.set_settings(s);  // the login checks the settings' password
+    return {};
+}
+
+bool identifier_bytes(const std::string &text, device_id_bytes &id) {
+    unsigned v[6];
+    char tail;
+    if (std::sscanf(text.c_str(), "%u.%u.%u.%u.%u.%u%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                    &tail) != 6)
+        return false;
+    for (int i = 0; i < 6; ++i) {
+        if (v[i] > 255) return false;
+        id[i] = static_cast<uint8_t>(v[i]);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<device> device_from_json(const json &entry, size_t index, std::string &error) {
+    if (!entry.is_object()) {
+        error = "not an object";
+        return nullptr;
+    }
+    if (!entry.contains("address") || !entry["address"].is_string() ||
+        ipv4(entry.at("address").get<std::string>()) == ipv4_bytes{}) {
+        error = "needs \"address\", a dotted IPv4 address";
+        return nullptr;
+    }
+    if (entry.contains("device_id") && !entry.at("device_id").is_string()) {
+        error = "device_id must be a string";
+        return nullptr;
+    }
+    const std::string address = entry.at("address");
+    const json family = entry.value("family", json(1));
+    const std::string id_text =
+        entry.value("device_id",
+                    "0.16.12.0." + std::to_string(index / 256) + "." + std::to_string(index % 256));
+    if (family == 1) {
+        auto d = std::make_shared<device_a>(address, id_text, "SIM-A" + std::to_string(index));
+        error = configure_a(*d, entry);
+        return d;
+    }
+    if (family == 16) {
+        device_id_bytes id{};
+        if (!identifier_bytes(id_text, id)) {
+            error = "device_id is not six numbers 0 to 255 joined by dots";
+            return nullptr;
+        }
+        auto d = std::make_shared<device_b>(address, id, "SIM-B" + std::to_string(index));
+        error = configure_b(*d, entry);
+        return d;
+    }
+    error = "family must be 1 or 16";
+    return nullptr;
+}
+
+std::string devices_from_json(const json &list, std::vector<std::shared_ptr<device>> &out) {
+    if (!list.is_array()) return "the file must hold a list of devices";
+    for (size_t i = 0; i < list.size(); ++i) {
+        std::string error;
+        auto d = device_from_json(list[i], out.size() + 1, error);
+        if (!error.empty() || d == nullptr) return "device " + std::to_string(i + 1) + ": " + error;
+        out.push_back(std::move(d));
+    }
+    return {};
+}
+
+}  // namespace kxsim

@@ -1,0 +1,34 @@
+#!/bin/sh
+# Makes the .deb with cpack, unpacks it into a scratch root, and builds and
+# runs consumers against that root through find_package(kxconf) and through
+# pkg-config; the packaged kxtool and kxsim start and answer --help.
+# Sends nothing; ctest still runs it in a private network namespace.
+# Usage: deb-consumer.sh BUILD_DIR SOURCE_DIR
+set -eu
+build=$1 src=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$build" && cpack -G DEB -B "$work/pkg" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
+deb=$(ls "$work"/pkg/kxconf_*.deb)
+root=$work/root
+dpkg-deb -x "$deb" "$root"
+for f in usr/include/kxconf.h usr/lib/pkgconfig/kxconf.pc usr/lib/cmake/kxconf/kxconfConfig.cmake \
+         usr/bin/kxtool usr/bin/kxsim; do
+    [ -e "$root/$f" ] || { echo "FAIL the package lacks /$f"; exit 1; }
+done
+ls "$root"/usr/lib/libkxconf.so.* >/dev/null || { echo "FAIL the package lacks the library"; exit 1; }
+
+cmake -S "$src/tests/install/consumer" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$root/usr" \
+      -DCMAKE_C_FLAGS="-std=c99 -Wall -Wextra -Wpedantic -Werror" >/dev/null
+cmake --build "$work/cmake" >/dev/null
+LD_LIBRARY_PATH="$root/usr/lib" "$work/cmake/consumer"
+flags=$(PKG_CONFIG_PATH="$root/usr/lib/pkgconfig" \
+        pkg-config --cflags --libs kxconf)
+cc -std=c99 -Wall -Wextra -Wpedantic -Werror "$src/tests/install/consumer/main.c" $flags -o "$work/pc"
+LD_LIBRARY_PATH="$root/usr/lib" "$work/pc"
+
+LD_LIBRARY_PATH="$root/usr/lib" "$root/usr/bin/kxtool" --help >/dev/null
+crc=$(LD_LIBRARY_PATH="$root/usr/lib" "$root/usr/bin/kxtool" crc 123456789)
+[ "$crc" = 0x31C3 ] || { echo "FAIL packaged kxtool crc gave $crc"; exit 1; }
+"$root/usr/bin/kxsim" --help >/dev/null
+echo "the .deb installs a usable library, header, CMake and pkg-config files, kxtool and kxsim"
