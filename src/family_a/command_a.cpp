@@ -33,23 +33,52 @@ namespace {
 constexpr size_t pattern_length = 3;
 
 // The reply as text: its bytes up to the first NUL.
-std::string_view reply_text(const exchange &ex) {
-    const char *text = reinterpret_cast<const char *>(ex.receive_area);
-    const size_t length = static_cast<size_t>(ex.received);
-    const void *nul = std::memchr(text, '\0', length);
-    return {text,
-            nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - text) : length};
+std::string_view reply_text(std::span<const uint8_t> reply) {
+    if (reply.empty()) return {};  // an empty span may carry no pointer at all
+    const char *text = reinterpret_cast<const char *>(reply.data());
+    const void *nul = std::memchr(text, '\0', reply.size());
+    return {text, nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - text)
+                                 : reply.size()};
+}
+
+std::span<const uint8_t> received_reply(const exchange &ex) {
+    return {ex.receive_area, static_cast<size_t>(ex.received > 0 ? ex.received : 0)};
 }
 
 }  // namespace
 
-command_outcome command_step_a(exchange &ex, std::string_view command) {
+command_reply judge_command_reply_a(std::span<const uint8_t> reply, std::string_view command) {
     const std::string_view pattern = command.size() >= pattern_length
                                          ? command.substr(command.size() - pattern_length)
                                          : command;
-    const step got = matching_reply(
-        ex, reinterpret_cast<const uint8_t *>(command.data()), command.size(), reply_wait_ms,
-        [&](const exchange &e) { return reply_text(e).find(pattern) != std::string_view::npos; });
+    if (reply_text(reply).find(pattern) == std::string_view::npos) return command_reply::other;
+    return !reply.empty() && reply[0] == 'A' ? command_reply::accepted : command_reply::refused;
+}
+
+quick_reply judge_quick_reply_a(std::span<const uint8_t> reply) {
+    if (reply.empty()) return quick_reply::empty;
+    return reply[0] == 'A' ? quick_reply::accepted : quick_reply::refused;
+}
+
+int32_t result_of(quick_reply verdict) {
+    switch (verdict) {
+        case quick_reply::accepted:
+            return KX_OK;
+        case quick_reply::refused:
+            return KX_E_REPLY;
+        case quick_reply::empty:
+            break;
+    }
+    return KX_E_TIMEOUT;
+}
+
+command_outcome command_step_a(exchange &ex, std::string_view command) {
+    command_reply verdict = command_reply::other;
+    const step got = matching_reply(ex, reinterpret_cast<const uint8_t *>(command.data()),
+                                    command.size(), reply_wait_ms, [&](const exchange &e) {
+                                        verdict = judge_command_reply_a(received_reply(e), command);
+                                        return verdict != command_reply::other;
+                                    });
     switch (got) {
         case step::no_datagram:
             return command_outcome::timeout;
@@ -58,7 +87,8 @@ command_outcome command_step_a(exchange &ex, std::string_view command) {
         case step::received:
             break;
     }
-    return ex.receive_area[0] == 'A' ? command_outcome::accepted : command_outcome::refused;
+    return verdict == command_reply::accepted ? command_outcome::accepted
+                                              : command_outcome::refused;
 }
 
 void finish_exchange_a(exchange &ex, char closing_byte) {

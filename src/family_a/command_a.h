@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "frame/exchange.h"
@@ -33,6 +34,18 @@ command_text tagged_command_a(std::string_view letters, std::string_view argumen
 // The selection command "W" + id_text + "|" + tag, which names the one device
 // that takes part in the exchange. A null id_text counts as empty.
 command_text select_command_a(const char *id_text, std::string_view tag);
+
+// The verdict on one datagram received after a tagged command: it answers
+// the command when its text (up to its first NUL) contains the command's
+// last three characters, and its first byte 'A' says accepted.
+enum class command_reply { other, accepted, refused };
+command_reply judge_command_reply_a(std::span<const uint8_t> reply, std::string_view command);
+
+// A quick setting takes the first datagram: 'A' first is accepted, an empty
+// one counts as no answer.
+enum class quick_reply { accepted, refused, empty };
+quick_reply judge_quick_reply_a(std::span<const uint8_t> reply);
+int32_t result_of(quick_reply verdict);
 
 enum class command_outcome { accepted, refused, timeout, receive_failed };
 

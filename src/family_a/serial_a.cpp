@@ -2,8 +2,8 @@
 // no tag, always to the device's address; the first datagram back decides.
 #include "family_a/serial_a.h"
 
+#include "family_a/command_a.h"
 #include "family_a/mapping_a.h"
-
 #include "frame/exchange.h"
 #include "kxconf.h"
 
@@ -17,8 +17,7 @@ int32_t send_serial_command_a(const char *ip_text, const char (&command)[4]) {
     close_exchange(ex);
     if (got == step::no_datagram) return KX_E_TIMEOUT;
     if (got == step::receive_failed) return KX_E_SOCKET;
-    if (ex.received == 0) return KX_E_TIMEOUT;
-    return ex.receive_area[0] == 'A' ? KX_OK : KX_E_REPLY;
+    return result_of(judge_quick_reply_a({ex.receive_area, static_cast<size_t>(ex.received)}));
 }
 
 char baud_digit_a(uint32_t baud_rate) {

@@ -91,7 +91,7 @@ void seal_packet_b(std::span<uint8_t> packet);
 bool crc_matches_b(std::span<const uint8_t> datagram);
 
 // The bytes of the last datagram received by an exchange.
-inline std::span<uint8_t> received_bytes(exchange &ex) {
+inline std::span<const uint8_t> received_bytes(const exchange &ex) {
     return {ex.receive_area, static_cast<size_t>(ex.received > 0 ? ex.received : 0)};
 }
 // A search or read reply is decoded only when whole and with a good CRC.
@@ -109,11 +109,11 @@ inline bool echoes_sequence_b(const exchange &ex) {
 // written) when the record's family is not 16 or packet is under 156 bytes.
 int pack_settings_b(const kxb_settings_record &record, std::span<uint8_t> packet);
 // Packet to record: when packet byte 9 is 16 and the packet holds at least
-// 156 bytes, unscrambles bytes 12..155 in place, sets family and every named
-// field (ports to host order) and returns true. Otherwise touches nothing and
-// returns false. Reserved record bytes are never written. The caller checks
-// the CRC first.
-bool unpack_settings_b(std::span<uint8_t> packet, kxb_settings_record &record);
+// 156 bytes, sets family and every named field (unscrambled as it is read,
+// ports to host order) and returns true. Otherwise touches nothing and
+// returns false. The packet is never changed and reserved record bytes are
+// never written. The caller checks the CRC first.
+bool unpack_settings_b(std::span<const uint8_t> packet, kxb_settings_record &record);
 
 // The discovery fields of a device record from a decoded settings record;
 // every other byte of the device record is left as it was.
@@ -121,6 +121,23 @@ void fill_device_record_b(const kxb_settings_record &settings, kx_device_record 
 
 // The search request: marker, opcode 1 and the CRC, nothing else.
 short_packet search_request_b();
+
+// Reply verdicts, from the received bytes alone, each with its result code.
+enum class login_reply { accepted, refused, bad_crc };
+login_reply judge_login_reply_b(std::span<const uint8_t> reply);
+int32_t result_of(login_reply verdict);
+
+// A read reply must carry opcode 11, be whole (158 bytes) with a good CRC
+// and be of family B; only then (settings) is the record filled.
+enum class read_reply { settings, wrong_opcode, damaged, other_family };
+read_reply judge_read_reply_b(std::span<const uint8_t> reply, kxb_settings_record &record);
+int32_t result_of(read_reply verdict);
+
+// The write answer needs a good CRC; the serial-block answer also 36 bytes.
+enum class short_reply { answered, damaged };
+short_reply judge_write_reply_b(std::span<const uint8_t> reply);
+short_reply judge_serial_reply_b(std::span<const uint8_t> reply);
+int32_t result_of(short_reply verdict);
 
 // Sends the logout request; 1, or -1 when the socket cannot be prepared.
 int32_t logout_b(const char *ip_text, const uint8_t (&device_id)[6]);

@@ -56,11 +56,9 @@ KXCONF_API int32_t KXCONF_CALL kxb_login(const char *ip_text, const uint8_t *dev
         give_up_b(ip_text, id);
         return KX_E_SOCKET;
     }
-    if (!crc_matches_b(received_bytes(ex))) {
-        logout_b(ip_text, id);
-        return KX_E_REPLY;
-    }
-    return ex.receive_area[packet_at::opcode] == opcode_b::login_accepted ? KX_OK : KX_E_REFUSED;
+    const login_reply verdict = judge_login_reply_b(received_bytes(ex));
+    if (verdict == login_reply::bad_crc) logout_b(ip_text, id);
+    return result_of(verdict);
 }
 
 KXCONF_API int32_t KXCONF_CALL kxb_logout(const char *ip_text, const uint8_t *device_id) {

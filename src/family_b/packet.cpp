@@ -79,6 +79,28 @@ static_assert(sizeof(kxb_settings_record) + 8 == packet_at::payload_end);
 
 constexpr size_t payload_size = packet_at::payload_end - packet_at::payload;
 
+// Payload reads undo the scrambling as they go; the packet stays as received.
+uint8_t clear_u8(std::span<const uint8_t> packet, size_t at) {
+    return static_cast<uint8_t>(get_u8(packet, at) ^ scramble_key);
+}
+
+constexpr uint16_t scramble_key_16 = scramble_key * 0x101u;
+
+uint16_t clear_le16(std::span<const uint8_t> packet, size_t at) {
+    return static_cast<uint16_t>(get_le16(packet, at) ^ scramble_key_16);
+}
+
+uint16_t clear_be16(std::span<const uint8_t> packet, size_t at) {
+    return static_cast<uint16_t>(get_be16(packet, at) ^ scramble_key_16);
+}
+
+template <typename Byte, size_t N>
+void clear_bytes(std::span<const uint8_t> packet, size_t at, Byte (&field)[N]) {
+    if (!fits(packet.size(), at, N)) return;
+    get_bytes(packet, at, field);
+    for (Byte &b : field) b = static_cast<Byte>(b ^ scramble_key);
+}
+
 }  // namespace
 
 void scramble_b(std::span<uint8_t> region) {
@@ -151,38 +173,37 @@ int pack_settings_b(const kxb_settings_record &record, std::span<uint8_t> packet
     return settings_image_size;
 }
 
-bool unpack_settings_b(std::span<uint8_t> packet, kxb_settings_record &record) {
+bool unpack_settings_b(std::span<const uint8_t> packet, kxb_settings_record &record) {
     if (packet.size() < packet_at::payload_end || packet[packet_at::family] != KX_FAMILY_B)
         return false;
-    scramble_b(packet.subspan(packet_at::payload, payload_size));
     record.family = packet[packet_at::family];
-    get_bytes(packet, field_at::device_id, record.device_id);
-    get_bytes(packet, field_at::device_name, record.device_name);
-    get_bytes(packet, field_at::firmware_version, record.firmware_version);
-    get_bytes(packet, field_at::ip_address, record.ip_address);
-    get_bytes(packet, field_at::subnet_mask, record.subnet_mask);
-    get_bytes(packet, field_at::gateway, record.gateway);
-    record.local_port = get_be16(packet, field_at::local_port);
-    record.rm_value = get_u8(packet, field_at::rm_value);
-    record.dhcp_enabled = get_u8(packet, field_at::dhcp_enabled);
-    get_bytes(packet, field_at::dest_ip, record.dest_ip);
-    record.dest_port = get_be16(packet, field_at::dest_port);
-    record.tp_value = get_u8(packet, field_at::tp_value);
-    record.ww_flag = get_u8(packet, field_at::ww_flag);
-    record.dd_flag = get_u8(packet, field_at::dd_flag);
-    get_bytes(packet, field_at::li_address, record.li_address);
-    get_bytes(packet, field_at::li_address_2, record.li_address_2);
-    get_bytes(packet, field_at::dw_text, record.dw_text);
-    record.ml_value = get_le16(packet, field_at::ml_value);
-    record.md_value = get_u8(packet, field_at::md_value);
-    record.keep_alive = get_u8(packet, field_at::keep_alive);
-    record.baud_hundreds = get_le16(packet, field_at::baud_hundreds);
-    record.data_bits = get_u8(packet, field_at::data_bits);
-    record.parity = get_u8(packet, field_at::parity);
-    record.stop_bits = get_u8(packet, field_at::stop_bits);
-    record.flow_control = get_u8(packet, field_at::flow_control);
-    get_bytes(packet, field_at::on_text, record.on_text);
-    get_bytes(packet, field_at::password, record.password);
+    clear_bytes(packet, field_at::device_id, record.device_id);
+    clear_bytes(packet, field_at::device_name, record.device_name);
+    clear_bytes(packet, field_at::firmware_version, record.firmware_version);
+    clear_bytes(packet, field_at::ip_address, record.ip_address);
+    clear_bytes(packet, field_at::subnet_mask, record.subnet_mask);
+    clear_bytes(packet, field_at::gateway, record.gateway);
+    record.local_port = clear_be16(packet, field_at::local_port);
+    record.rm_value = clear_u8(packet, field_at::rm_value);
+    record.dhcp_enabled = clear_u8(packet, field_at::dhcp_enabled);
+    clear_bytes(packet, field_at::dest_ip, record.dest_ip);
+    record.dest_port = clear_be16(packet, field_at::dest_port);
+    record.tp_value = clear_u8(packet, field_at::tp_value);
+    record.ww_flag = clear_u8(packet, field_at::ww_flag);
+    record.dd_flag = clear_u8(packet, field_at::dd_flag);
+    clear_bytes(packet, field_at::li_address, record.li_address);
+    clear_bytes(packet, field_at::li_address_2, record.li_address_2);
+    clear_bytes(packet, field_at::dw_text, record.dw_text);
+    record.ml_value = clear_le16(packet, field_at::ml_value);
+    record.md_value = clear_u8(packet, field_at::md_value);
+    record.keep_alive = clear_u8(packet, field_at::keep_alive);
+    record.baud_hundreds = clear_le16(packet, field_at::baud_hundreds);
+    record.data_bits = clear_u8(packet, field_at::data_bits);
+    record.parity = clear_u8(packet, field_at::parity);
+    record.stop_bits = clear_u8(packet, field_at::stop_bits);
+    record.flow_control = clear_u8(packet, field_at::flow_control);
+    clear_bytes(packet, field_at::on_text, record.on_text);
+    clear_bytes(packet, field_at::password, record.password);
     return true;
 }
 

@@ -32,8 +32,7 @@ int32_t send_serial_block_b(const char *ip_text, const serial_block &block) {
     close_exchange(ex);
     if (outcome == step::no_datagram) return KX_E_TIMEOUT;
     if (outcome == step::receive_failed) return KX_E_REPLY;
-    if (ex.received < static_cast<int>(short_packet_size)) return KX_E_REPLY;
-    return crc_matches_b(received_bytes(ex)) ? KX_OK : KX_E_REPLY;
+    return result_of(judge_serial_reply_b(received_bytes(ex)));
 }
 
 }  // namespace kx

@@ -30,11 +30,7 @@ int32_t read_settings_b(const char *ip_text, const uint8_t (&device_id)[6],
         give_up_b(ip_text, device_id);
         return KX_E_SOCKET;
     }
-    if (ex.receive_area[packet_at::opcode] != opcode_b::read_reply) return KX_E_REPLY;
-    if (!settings_reply_ok_b(ex)) return KX_E_REPLY;
-    // A reply of another family leaves the record as it was, and says so.
-    if (!unpack_settings_b(received_bytes(ex), record)) return KX_E_REPLY;
-    return KX_OK;
+    return result_of(judge_read_reply_b(received_bytes(ex), record));
 }
 
 int32_t write_settings_b(const char *ip_text, const kxb_settings_record &record) {
@@ -53,8 +49,8 @@ int32_t write_settings_b(const char *ip_text, const kxb_settings_record &record)
         close_exchange(ex);
         return KX_E_TIMEOUT;
     }
-    // The answer's contents beyond its CRC are not examined.
-    if (outcome == step::receive_failed || !crc_matches_b(received_bytes(ex))) {
+    if (outcome == step::receive_failed ||
+        judge_write_reply_b(received_bytes(ex)) != short_reply::answered) {
         close_exchange(ex);
         return KX_E_REPLY;
     }

@@ -16,11 +16,15 @@ bool sockets_started = false;
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     kx::load_notice notice;
     switch (reason) {
     case DLL_PROCESS_ATTACH: notice = kx::load_notice::process_attach; break;
-    case DLL_PROCESS_DETACH: notice = kx::load_notice::process_detach; break;
+    // A non-null reserved argument on detach means the process is ending.
+    case DLL_PROCESS_DETACH:
+        notice = reserved != nullptr ? kx::load_notice::process_exit
+                                     : kx::load_notice::process_detach;
+        break;
     case DLL_THREAD_ATTACH: notice = kx::load_notice::thread_attach; break;
     case DLL_THREAD_DETACH: notice = kx::load_notice::thread_detach; break;
     default: return TRUE;

@@ -43,8 +43,8 @@ void request_receive_buffer(udp_socket &sock, int bytes);
 bool create_read_event(udp_socket &sock);
 // Ties the event to the socket for read readiness again (before a wait).
 void arm_read_event(udp_socket &sock);
-// Waits up to timeout_ms for read readiness. Any other outcome (timeout,
-// interruption, failure) is false.
+// Waits up to timeout_ms for read readiness; an interrupted wait goes on for
+// the time that is left. Any other outcome (timeout, failure) is false.
 bool wait_readable(udp_socket &sock, int timeout_ms);
 // Resets the event after a receive.
 void reset_read_event(udp_socket &sock);

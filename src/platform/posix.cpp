@@ -60,8 +60,17 @@ void arm_read_event(udp_socket &) {}
 void reset_read_event(udp_socket &) {}
 
 bool wait_readable(udp_socket &sock, int timeout_ms) {
-    pollfd pfd{fd_of(sock), POLLIN, 0};
-    return ::poll(&pfd, 1, timeout_ms) == 1 && (pfd.revents & POLLIN) != 0;
+    // A signal handled by the host (a child's exit, a timer) interrupts the
+    // poll; wait again for the time that is left rather than give up early.
+    const int64_t deadline = now_ms() + timeout_ms;
+    for (;;) {
+        pollfd pfd{fd_of(sock), POLLIN, 0};
+        const int ready = ::poll(&pfd, 1, timeout_ms);
+        if (ready >= 0 || errno != EINTR) return ready == 1 && (pfd.revents & POLLIN) != 0;
+        const int64_t left = deadline - now_ms();
+        if (left <= 0) return false;
+        timeout_ms = static_cast<int>(left);
+    }
 }
 
 void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *bytes,

@@ -27,6 +27,9 @@
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
+#ifndef SIO_UDP_NETRESET
+#define SIO_UDP_NETRESET _WSAIOW(IOC_VENDOR, 15)
+#endif
 
 namespace kx::platform {
 
@@ -45,15 +48,21 @@ sockaddr_in make_address(ipv4_net address, uint16_t port) {
 }
 
 // Winsock reports an ICMP port-unreachable for an earlier send as a failure
-// (WSAECONNRESET) of the next receive, and signals read readiness for it.
-// Linux reports nothing on an unconnected UDP socket. Turning the report off
-// makes "nothing listens there" a plain silence on both platforms. A stack
-// that refuses the control keeps its default; nothing else depends on it.
-void ignore_port_unreachable(SOCKET s) {
+// (WSAECONNRESET) of the next receive, and an ICMP time-exceeded as one
+// (WSAENETRESET), signalling read readiness for either. Linux reports nothing
+// on an unconnected UDP socket. Turning both reports off makes them a plain
+// silence on both platforms. A stack that refuses a control keeps its
+// default; nothing else depends on it.
+void turn_off_report(SOCKET s, DWORD control) {
     BOOL report = FALSE;
     DWORD returned = 0;
-    (void)::WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned,
-                     nullptr, nullptr);
+    (void)::WSAIoctl(s, control, &report, sizeof report, nullptr, 0, &returned, nullptr,
+                     nullptr);
+}
+
+void ignore_icmp_errors(SOCKET s) {
+    turn_off_report(s, SIO_UDP_CONNRESET);
+    turn_off_report(s, SIO_UDP_NETRESET);
 }
 
 }  // namespace
@@ -78,7 +87,7 @@ bool open_udp(udp_socket &sock) {
         return false;
     }
     sock.handle = static_cast<intptr_t>(s);
-    ignore_port_unreachable(s);
+    ignore_icmp_errors(s);
     return true;
 }
 

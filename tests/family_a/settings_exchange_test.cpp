@@ -157,6 +157,20 @@ TEST(ReadA, RefusedReplyEndsTheReadAndIsNotStored) {
     EXPECT_EQ(trace[6], "O");
 }
 
+TEST(ReadA, AFailedReadLeavesEveryUnansweredFieldAsItWas) {
+    kxsim::lan lan;
+    const char *long_id = "0.16.2.3.4.5.6.7.8.9.10.11.12X";  // 30: no room for its NUL
+    lan.add<kxsim::device_a>(device_ip, long_id).refuse("GIP");
+    auto r = filled(0xEE);
+    EXPECT_EQ(kxa_read_setting(device_ip, long_id, &r, nullptr), KX_E_REPLY);
+    // Only the identifier text was answered, and it fills its 30 bytes.
+    auto expected = filled(0xEE);
+    std::memcpy(expected.device_id_text, "0.16.2.3.4.5.6.7.8.9.10.11.12X", 30);
+    EXPECT_EQ(std::memcmp(&r, &expected, sizeof r), 0);
+    EXPECT_EQ(static_cast<uint8_t>(r.ip_address[0]), 0xEE);
+    EXPECT_EQ(sent(lan), (strings{"W0.16.2.3.4.5.6.7.8.9.10.11.12X|20", "GFE|21", "GIP|22", "O"}));
+}
+
 TEST(ReadA, DatagramsWithoutThePendingTagAreDropped) {
     kxsim::lan lan;
     auto &d = lan.add<kxsim::device_a>(device_ip, device_id);

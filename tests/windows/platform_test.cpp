@@ -98,6 +98,16 @@ void entry_cases() {
                                  counting_stop));
         CHECK(stops == 1);
     });
+    run_case("entry: detach at process termination leaves Windows Sockets alone", [] {
+        starts = stops = 0;
+        start_succeeds = true;
+        bool started = false;
+        CHECK(kx::on_load_notice(load_notice::process_attach, started, counting_start,
+                                 counting_stop));
+        CHECK(kx::on_load_notice(load_notice::process_exit, started, counting_start,
+                                 counting_stop));
+        CHECK(starts == 1 && stops == 0 && !started);
+    });
     run_case("entry: a failed start fails the load and the detach after it cleans nothing", [] {
         starts = stops = 0;
         start_succeeds = false;
