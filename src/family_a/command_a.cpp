@@ -41,10 +41,6 @@ std::string_view reply_text(std::span<const uint8_t> reply) {
                                  : reply.size()};
 }
 
-std::span<const uint8_t> received_reply(const exchange &ex) {
-    return {ex.receive_area, static_cast<size_t>(ex.received > 0 ? ex.received : 0)};
-}
-
 }  // namespace
 
 command_reply judge_command_reply_a(std::span<const uint8_t> reply, std::string_view command) {
@@ -76,7 +72,7 @@ command_outcome command_step_a(exchange &ex, std::string_view command) {
     command_reply verdict = command_reply::other;
     const step got = matching_reply(ex, reinterpret_cast<const uint8_t *>(command.data()),
                                     command.size(), reply_wait_ms, [&](const exchange &e) {
-                                        verdict = judge_command_reply_a(received_reply(e), command);
+                                        verdict = judge_command_reply_a(received_bytes(e), command);
                                         return verdict != command_reply::other;
                                     });
     switch (got) {

@@ -79,6 +79,29 @@ int parse_search_reply_a(const uint8_t *text, size_t length, kx_device_record &r
     return 1;
 }
 
+search_reply_a judge_search_reply_a(std::span<const uint8_t> reply, kx_device_record &record) {
+    switch (parse_search_reply_a(reply.data(), reply.size(), record)) {
+        case 1:
+            return search_reply_a::device;
+        case KX_FAMILY_B:
+            return search_reply_a::family_b_answer;
+        default:
+            return search_reply_a::other;
+    }
+}
+
+int32_t result_of(search_reply_a verdict) {
+    switch (verdict) {
+        case search_reply_a::device:
+            return KX_OK;
+        case search_reply_a::family_b_answer:
+            return KX_FAMILY_B_ANSWER;
+        case search_reply_a::other:
+            break;
+    }
+    return KX_E_TIMEOUT;
+}
+
 }  // namespace kx
 
 using namespace kx;
@@ -92,10 +115,10 @@ KXCONF_API int32_t KXCONF_CALL kxa_search_all(kx_device_record *records, int32_t
     bool have_previous = false;
     uint8_t previous_id[6] = {};
     collect(ex, search_request_a, sizeof search_request_a, search_quiet_ms, [&](exchange &e) {
-        if (e.received < min_search_reply_a || e.receive_area[0] != 'A') return false;
+        if (!listed_search_reply_a(received_bytes(e))) return false;
         kx_device_record &slot = records[found];
         write_sender(e, slot);
-        parse_search_reply_a(e.receive_area, static_cast<size_t>(e.received), slot);
+        judge_search_reply_a(received_bytes(e), slot);
         if (!have_previous || std::memcmp(slot.device_id, previous_id, 6) != 0) ++found;
         std::memcpy(previous_id, slot.device_id, 6);
         have_previous = true;
@@ -116,9 +139,5 @@ KXCONF_API int32_t KXCONF_CALL kxa_search_one(const char *ip_text, kx_device_rec
     close_exchange(ex);
     if (outcome != step::received) return KX_E_SOCKET;
     write_sender(ex, *record);
-    const int kind =
-        parse_search_reply_a(ex.receive_area, static_cast<size_t>(ex.received), *record);
-    if (kind == 1) return KX_OK;
-    if (kind == KX_FAMILY_B) return KX_FAMILY_B_ANSWER;
-    return KX_E_TIMEOUT;
+    return result_of(judge_search_reply_a(received_bytes(ex), *record));
 }

@@ -17,7 +17,7 @@ int32_t send_serial_command_a(const char *ip_text, const char (&command)[4]) {
     close_exchange(ex);
     if (got == step::no_datagram) return KX_E_TIMEOUT;
     if (got == step::receive_failed) return KX_E_SOCKET;
-    return result_of(judge_quick_reply_a({ex.receive_area, static_cast<size_t>(ex.received)}));
+    return result_of(judge_quick_reply_a(received_bytes(ex)));
 }
 
 char baud_digit_a(uint32_t baud_rate) {

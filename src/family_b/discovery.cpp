@@ -28,9 +28,10 @@ KXCONF_API int32_t KXCONF_CALL kxb_search_all(kx_device_record *records, int32_t
     collect(ex, request.data(), request.size(), search_quiet_ms, [&](exchange &e) {
         // A bad or cut-off packet ends this drain; the next wait picks up
         // whatever is still queued behind it.
-        if (!settings_reply_ok_b(e)) return false;
         kxb_settings_record working{};
-        if (!unpack_settings_b(received_bytes(e), working)) return true;  // not a family B record
+        const search_reply verdict = judge_search_reply_b(received_bytes(e), working);
+        if (verdict == search_reply::damaged) return false;
+        if (verdict == search_reply::other_family) return true;
         kx_device_record &slot = records[found];
         fill_device_record_b(working, slot);
         // Consecutive answers of one device share a slot.
@@ -53,10 +54,9 @@ KXCONF_API int32_t KXCONF_CALL kxb_search_one(const char *ip_text, kx_device_rec
     close_exchange(ex);
     if (outcome == step::no_datagram) return KX_E_TIMEOUT;
     if (outcome == step::receive_failed) return KX_E_SOCKET;
-    if (!settings_reply_ok_b(ex)) return KX_E_REPLY;
     kxb_settings_record working{};
+    const search_reply verdict = judge_search_reply_b(received_bytes(ex), working);
     // An answer of another family is unusable: the record is not filled.
-    if (!unpack_settings_b(received_bytes(ex), working)) return KX_E_REPLY;
-    fill_device_record_b(working, *record);
-    return KX_OK;
+    if (verdict == search_reply::device) fill_device_record_b(working, *record);
+    return result_of(verdict);
 }

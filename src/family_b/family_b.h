@@ -90,18 +90,13 @@ void seal_packet_b(std::span<uint8_t> packet);
 // the rest.
 bool crc_matches_b(std::span<const uint8_t> datagram);
 
-// The bytes of the last datagram received by an exchange.
-inline std::span<const uint8_t> received_bytes(const exchange &ex) {
-    return {ex.receive_area, static_cast<size_t>(ex.received > 0 ? ex.received : 0)};
-}
-// A search or read reply is decoded only when whole and with a good CRC.
-bool settings_reply_ok_b(exchange &ex);
 // Login and read take the first datagram that echoes the sequence byte; one
 // too short to carry bytes 7 and 8 and a CRC counts as another's.
-inline bool echoes_sequence_b(const exchange &ex) {
-    return ex.received >= min_sequenced_reply &&
-           ex.receive_area[packet_at::sequence] == sequence_byte_b();
+inline bool echoes_sequence_b(std::span<const uint8_t> reply) {
+    return reply.size() >= min_sequenced_reply && reply[packet_at::sequence] == sequence_byte_b();
 }
+// The same, as the filter of an exchange.
+inline bool received_echo_b(const exchange &ex) { return echoes_sequence_b(received_bytes(ex)); }
 
 // Record to packet: writes every payload field at its packet offset (ports
 // big-endian, ml_value and baud_hundreds little-endian), zero in the reserved
@@ -127,6 +122,12 @@ enum class login_reply { accepted, refused, bad_crc };
 login_reply judge_login_reply_b(std::span<const uint8_t> reply);
 int32_t result_of(login_reply verdict);
 
+// A search reply is decoded only when whole (158 bytes) with a good CRC, and
+// fills the record only when of family B.
+enum class search_reply { device, damaged, other_family };
+search_reply judge_search_reply_b(std::span<const uint8_t> reply, kxb_settings_record &record);
+int32_t result_of(search_reply verdict);
+
 // A read reply must carry opcode 11, be whole (158 bytes) with a good CRC
 // and be of family B; only then (settings) is the record filled.
 enum class read_reply { settings, wrong_opcode, damaged, other_family };
@@ -144,6 +145,12 @@ int32_t logout_b(const char *ip_text, const uint8_t (&device_id)[6]);
 // What login and read do when they give up on a device: their own exchange
 // is already closed, so the logout can bind the local port and leave.
 void give_up_b(const char *ip_text, const uint8_t (&device_id)[6]);
+// Login and read: sends the request on the open exchange, takes the first
+// datagram that echoes the sequence byte and closes the exchange. KX_OK with
+// the reply in ex; without one it gives up on the device and returns
+// KX_E_TIMEOUT, or KX_E_SOCKET when the receive failed.
+int32_t sequenced_exchange_b(exchange &ex, std::span<const uint8_t> request, const char *ip_text,
+                             const uint8_t (&device_id)[6]);
 
 int32_t read_settings_b(const char *ip_text, const uint8_t (&device_id)[6],
                         kxb_settings_record &record);

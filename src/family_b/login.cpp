@@ -26,6 +26,16 @@ void give_up_b(const char *ip_text, const uint8_t (&device_id)[6]) {
     platform::sleep_ms(10);
 }
 
+int32_t sequenced_exchange_b(exchange &ex, std::span<const uint8_t> request, const char *ip_text,
+                             const uint8_t (&device_id)[6]) {
+    const step outcome =
+        matching_reply(ex, request.data(), request.size(), reply_wait_ms, received_echo_b);
+    close_exchange(ex);
+    if (outcome == step::received) return KX_OK;
+    give_up_b(ip_text, device_id);
+    return outcome == step::no_datagram ? KX_E_TIMEOUT : KX_E_SOCKET;
+}
+
 }  // namespace kx
 
 using namespace kx;
@@ -45,17 +55,8 @@ KXCONF_API int32_t KXCONF_CALL kxb_login(const char *ip_text, const uint8_t *dev
     put_bytes(request, packet_at::password, login->password);
     seal_packet_b(request);
 
-    const step outcome =
-        matching_reply(ex, request.data(), request.size(), reply_wait_ms, echoes_sequence_b);
-    close_exchange(ex);
-    if (outcome == step::no_datagram) {
-        give_up_b(ip_text, id);
-        return KX_E_TIMEOUT;
-    }
-    if (outcome == step::receive_failed) {
-        give_up_b(ip_text, id);
-        return KX_E_SOCKET;
-    }
+    const int32_t answered = sequenced_exchange_b(ex, request, ip_text, id);
+    if (answered != KX_OK) return answered;
     const login_reply verdict = judge_login_reply_b(received_bytes(ex));
     if (verdict == login_reply::bad_crc) logout_b(ip_text, id);
     return result_of(verdict);

@@ -12,93 +12,98 @@ namespace kx {
 
 namespace {
 
-// Packet offsets of the payload fields (before scrambling).
-namespace field_at {
-constexpr size_t device_id = 12;
-constexpr size_t device_name = 20;
-constexpr size_t firmware_version = 36;
-constexpr size_t ip_address = 52;
-constexpr size_t subnet_mask = 56;
-constexpr size_t gateway = 60;
-constexpr size_t local_port = 64;  // big-endian
-constexpr size_t rm_value = 66;
-constexpr size_t dhcp_enabled = 67;
-constexpr size_t dest_ip = 68;
-constexpr size_t dest_port = 72;  // big-endian
-constexpr size_t tp_value = 74;
-constexpr size_t ww_flag = 75;
-constexpr size_t dd_flag = 76;
-constexpr size_t li_address = 80;
-constexpr size_t li_address_2 = 84;
-constexpr size_t dw_text = 88;
-constexpr size_t ml_value = 124;  // little-endian
-constexpr size_t md_value = 126;
-constexpr size_t keep_alive = 127;
-constexpr size_t baud_hundreds = 128;  // little-endian
-constexpr size_t data_bits = 132;
-constexpr size_t parity = 133;
-constexpr size_t stop_bits = 134;
-constexpr size_t flow_control = 135;
-constexpr size_t on_text = 136;
-constexpr size_t password = 146;
-}  // namespace field_at
-
-// The record is the packet image from byte 8 on: a field that drifts from
-// its record offset must stop the build.
-#define KX_IMAGE(field) \
-    static_assert(offsetof(kxb_settings_record, field) + 8 == field_at::field, #field)
-KX_IMAGE(device_id);
-KX_IMAGE(device_name);
-KX_IMAGE(firmware_version);
-KX_IMAGE(ip_address);
-KX_IMAGE(subnet_mask);
-KX_IMAGE(gateway);
-KX_IMAGE(local_port);
-KX_IMAGE(rm_value);
-KX_IMAGE(dhcp_enabled);
-KX_IMAGE(dest_ip);
-KX_IMAGE(dest_port);
-KX_IMAGE(tp_value);
-KX_IMAGE(ww_flag);
-KX_IMAGE(dd_flag);
-KX_IMAGE(li_address);
-KX_IMAGE(li_address_2);
-KX_IMAGE(dw_text);
-KX_IMAGE(ml_value);
-KX_IMAGE(md_value);
-KX_IMAGE(keep_alive);
-KX_IMAGE(baud_hundreds);
-KX_IMAGE(data_bits);
-KX_IMAGE(parity);
-KX_IMAGE(stop_bits);
-KX_IMAGE(flow_control);
-KX_IMAGE(on_text);
-KX_IMAGE(password);
-#undef KX_IMAGE
-static_assert(sizeof(kxb_settings_record) + 8 == packet_at::payload_end);
+// The settings packet carries the record from byte 8 on: a record field at
+// offset n lies at packet byte n + 8 (the record's offsets are pinned).
+constexpr size_t image_start = 8;
+static_assert(sizeof(kxb_settings_record) + image_start == packet_at::payload_end);
 
 constexpr size_t payload_size = packet_at::payload_end - packet_at::payload;
 
-// Payload reads undo the scrambling as they go; the packet stays as received.
-uint8_t clear_u8(std::span<const uint8_t> packet, size_t at) {
-    return static_cast<uint8_t>(get_u8(packet, at) ^ scramble_key);
-}
+// How a field's bytes are held: in the record (numbers in host order) or on
+// the wire.
+enum class order : uint8_t { bytes, host16, be16, le16 };
+
+struct wire_field {
+    uint16_t record_at;
+    uint8_t width;
+    order wire;
+};
+
+#define KXB_WIRE(field, wire_order)                                                     \
+    wire_field {                                                                        \
+        static_cast<uint16_t>(offsetof(kxb_settings_record, field)),                    \
+            static_cast<uint8_t>(sizeof(kxb_settings_record::field)), order::wire_order \
+    }
+// Every field of the payload; the bytes between them are reserved.
+// clang-format off
+constexpr wire_field fields_b[] = {
+    KXB_WIRE(device_id, bytes),
+    KXB_WIRE(device_name, bytes),
+    KXB_WIRE(firmware_version, bytes),
+    KXB_WIRE(ip_address, bytes),
+    KXB_WIRE(subnet_mask, bytes),
+    KXB_WIRE(gateway, bytes),
+    KXB_WIRE(local_port, be16),
+    KXB_WIRE(rm_value, bytes),
+    KXB_WIRE(dhcp_enabled, bytes),
+    KXB_WIRE(dest_ip, bytes),
+    KXB_WIRE(dest_port, be16),
+    KXB_WIRE(tp_value, bytes),
+    KXB_WIRE(ww_flag, bytes),
+    KXB_WIRE(dd_flag, bytes),
+    KXB_WIRE(li_address, bytes),
+    KXB_WIRE(li_address_2, bytes),
+    KXB_WIRE(dw_text, bytes),
+    KXB_WIRE(ml_value, le16),
+    KXB_WIRE(md_value, bytes),
+    KXB_WIRE(keep_alive, bytes),
+    KXB_WIRE(baud_hundreds, le16),
+    KXB_WIRE(data_bits, bytes),
+    KXB_WIRE(parity, bytes),
+    KXB_WIRE(stop_bits, bytes),
+    KXB_WIRE(flow_control, bytes),
+    KXB_WIRE(on_text, bytes),
+    KXB_WIRE(password, bytes),
+};
+// clang-format on
+#undef KXB_WIRE
+
+static_assert(std::all_of(std::begin(fields_b), std::end(fields_b), [](const wire_field &f) {
+    return f.record_at + image_start >= packet_at::payload &&
+           (f.wire == order::bytes || f.width == 2);
+}));
 
 constexpr uint16_t scramble_key_16 = scramble_key * 0x101u;
 
-uint16_t clear_le16(std::span<const uint8_t> packet, size_t at) {
-    return static_cast<uint16_t>(get_le16(packet, at) ^ scramble_key_16);
+uint16_t load16(order held, std::span<const uint8_t> from, size_t at) {
+    if (held == order::be16) return get_be16(from, at);
+    if (held == order::le16) return get_le16(from, at);
+    uint16_t value = 0;
+    if (fits(from.size(), at, 2)) std::memcpy(&value, from.data() + at, 2);
+    return value;
 }
 
-uint16_t clear_be16(std::span<const uint8_t> packet, size_t at) {
-    return static_cast<uint16_t>(get_be16(packet, at) ^ scramble_key_16);
+void store16(order held, std::span<uint8_t> to, size_t at, uint16_t value) {
+    if (held == order::be16) return put_be16(to, at, value);
+    if (held == order::le16) return put_le16(to, at, value);
+    if (fits(to.size(), at, 2)) std::memcpy(to.data() + at, &value, 2);
 }
 
-template <typename Byte, size_t N>
-void clear_bytes(std::span<const uint8_t> packet, size_t at, Byte (&field)[N]) {
-    if (!fits(packet.size(), at, N)) return;
-    get_bytes(packet, at, field);
-    for (Byte &b : field) b = static_cast<Byte>(b ^ scramble_key);
+// One field from record to packet or back: the byte order changes from the
+// one held to the other, and the scrambling is applied or undone (it is its
+// own inverse), so the packet is unscrambled as it is read, never in place.
+void move_field(const wire_field &f, std::span<const uint8_t> from, size_t from_at,
+                order from_order, std::span<uint8_t> to, size_t to_at, order to_order) {
+    if (f.wire != order::bytes)
+        return store16(to_order, to, to_at,
+                       static_cast<uint16_t>(load16(from_order, from, from_at) ^ scramble_key_16));
+    if (!fits(from.size(), from_at, f.width) || !fits(to.size(), to_at, f.width)) return;
+    for (size_t i = 0; i < f.width; ++i)
+        to[to_at + i] = static_cast<uint8_t>(from[from_at + i] ^ scramble_key);
+}
+
+std::span<uint8_t> bytes_of(kxb_settings_record &record) {
+    return {reinterpret_cast<uint8_t *>(&record), sizeof record};
 }
 
 }  // namespace
@@ -134,42 +139,13 @@ bool crc_matches_b(std::span<const uint8_t> datagram) {
     return static_cast<uint16_t>(crc) == get_le16(datagram, covered);
 }
 
-bool settings_reply_ok_b(exchange &ex) {
-    return ex.received >= static_cast<int>(settings_packet_size) &&
-           crc_matches_b(received_bytes(ex));
-}
-
 int pack_settings_b(const kxb_settings_record &record, std::span<uint8_t> packet) {
     if (record.family != KX_FAMILY_B || packet.size() < packet_at::payload_end) return 0;
-    std::fill_n(packet.begin() + packet_at::payload, payload_size, uint8_t{0});
-    put_bytes(packet, field_at::device_id, record.device_id);
-    put_bytes(packet, field_at::device_name, record.device_name);
-    put_bytes(packet, field_at::firmware_version, record.firmware_version);
-    put_bytes(packet, field_at::ip_address, record.ip_address);
-    put_bytes(packet, field_at::subnet_mask, record.subnet_mask);
-    put_bytes(packet, field_at::gateway, record.gateway);
-    put_be16(packet, field_at::local_port, record.local_port);
-    put_u8(packet, field_at::rm_value, record.rm_value);
-    put_u8(packet, field_at::dhcp_enabled, record.dhcp_enabled);
-    put_bytes(packet, field_at::dest_ip, record.dest_ip);
-    put_be16(packet, field_at::dest_port, record.dest_port);
-    put_u8(packet, field_at::tp_value, record.tp_value);
-    put_u8(packet, field_at::ww_flag, record.ww_flag);
-    put_u8(packet, field_at::dd_flag, record.dd_flag);
-    put_bytes(packet, field_at::li_address, record.li_address);
-    put_bytes(packet, field_at::li_address_2, record.li_address_2);
-    put_bytes(packet, field_at::dw_text, record.dw_text);
-    put_le16(packet, field_at::ml_value, record.ml_value);
-    put_u8(packet, field_at::md_value, record.md_value);
-    put_u8(packet, field_at::keep_alive, record.keep_alive);
-    put_le16(packet, field_at::baud_hundreds, record.baud_hundreds);
-    put_u8(packet, field_at::data_bits, record.data_bits);
-    put_u8(packet, field_at::parity, record.parity);
-    put_u8(packet, field_at::stop_bits, record.stop_bits);
-    put_u8(packet, field_at::flow_control, record.flow_control);
-    put_bytes(packet, field_at::on_text, record.on_text);
-    put_bytes(packet, field_at::password, record.password);
-    scramble_b(packet.subspan(packet_at::payload, payload_size));
+    // Reserved payload bytes go out as scrambled zeros.
+    std::fill_n(packet.begin() + packet_at::payload, payload_size, scramble_key);
+    const std::span<const uint8_t> image{reinterpret_cast<const uint8_t *>(&record), sizeof record};
+    for (const wire_field &f : fields_b)
+        move_field(f, image, f.record_at, order::host16, packet, f.record_at + image_start, f.wire);
     return settings_image_size;
 }
 
@@ -177,33 +153,9 @@ bool unpack_settings_b(std::span<const uint8_t> packet, kxb_settings_record &rec
     if (packet.size() < packet_at::payload_end || packet[packet_at::family] != KX_FAMILY_B)
         return false;
     record.family = packet[packet_at::family];
-    clear_bytes(packet, field_at::device_id, record.device_id);
-    clear_bytes(packet, field_at::device_name, record.device_name);
-    clear_bytes(packet, field_at::firmware_version, record.firmware_version);
-    clear_bytes(packet, field_at::ip_address, record.ip_address);
-    clear_bytes(packet, field_at::subnet_mask, record.subnet_mask);
-    clear_bytes(packet, field_at::gateway, record.gateway);
-    record.local_port = clear_be16(packet, field_at::local_port);
-    record.rm_value = clear_u8(packet, field_at::rm_value);
-    record.dhcp_enabled = clear_u8(packet, field_at::dhcp_enabled);
-    clear_bytes(packet, field_at::dest_ip, record.dest_ip);
-    record.dest_port = clear_be16(packet, field_at::dest_port);
-    record.tp_value = clear_u8(packet, field_at::tp_value);
-    record.ww_flag = clear_u8(packet, field_at::ww_flag);
-    record.dd_flag = clear_u8(packet, field_at::dd_flag);
-    clear_bytes(packet, field_at::li_address, record.li_address);
-    clear_bytes(packet, field_at::li_address_2, record.li_address_2);
-    clear_bytes(packet, field_at::dw_text, record.dw_text);
-    record.ml_value = clear_le16(packet, field_at::ml_value);
-    record.md_value = clear_u8(packet, field_at::md_value);
-    record.keep_alive = clear_u8(packet, field_at::keep_alive);
-    record.baud_hundreds = clear_le16(packet, field_at::baud_hundreds);
-    record.data_bits = clear_u8(packet, field_at::data_bits);
-    record.parity = clear_u8(packet, field_at::parity);
-    record.stop_bits = clear_u8(packet, field_at::stop_bits);
-    record.flow_control = clear_u8(packet, field_at::flow_control);
-    clear_bytes(packet, field_at::on_text, record.on_text);
-    clear_bytes(packet, field_at::password, record.password);
+    for (const wire_field &f : fields_b)
+        move_field(f, packet, f.record_at + image_start, f.wire, bytes_of(record), f.record_at,
+                   order::host16);
     return true;
 }
 

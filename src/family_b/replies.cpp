@@ -12,12 +12,24 @@ login_reply judge_login_reply_b(std::span<const uint8_t> reply) {
                : login_reply::refused;
 }
 
+search_reply judge_search_reply_b(std::span<const uint8_t> reply, kxb_settings_record &record) {
+    if (reply.size() < settings_packet_size || !crc_matches_b(reply)) return search_reply::damaged;
+    // A reply of another family leaves the record as it was.
+    return unpack_settings_b(reply, record) ? search_reply::device : search_reply::other_family;
+}
+
 read_reply judge_read_reply_b(std::span<const uint8_t> reply, kxb_settings_record &record) {
     if (reply.size() <= packet_at::opcode || reply[packet_at::opcode] != opcode_b::read_reply)
         return read_reply::wrong_opcode;
-    if (reply.size() < settings_packet_size || !crc_matches_b(reply)) return read_reply::damaged;
-    // A reply of another family leaves the record as it was.
-    return unpack_settings_b(reply, record) ? read_reply::settings : read_reply::other_family;
+    switch (judge_search_reply_b(reply, record)) {
+        case search_reply::device:
+            return read_reply::settings;
+        case search_reply::damaged:
+            return read_reply::damaged;
+        case search_reply::other_family:
+            break;
+    }
+    return read_reply::other_family;
 }
 
 short_reply judge_write_reply_b(std::span<const uint8_t> reply) {
@@ -40,6 +52,10 @@ int32_t result_of(login_reply verdict) {
             break;
     }
     return KX_E_REPLY;
+}
+
+int32_t result_of(search_reply verdict) {
+    return verdict == search_reply::device ? KX_OK : KX_E_REPLY;
 }
 
 int32_t result_of(read_reply verdict) {

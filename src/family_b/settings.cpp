@@ -19,17 +19,8 @@ int32_t read_settings_b(const char *ip_text, const uint8_t (&device_id)[6],
     put_device_id_b(request, device_id);
     seal_packet_b(request);
 
-    const step outcome =
-        matching_reply(ex, request.data(), request.size(), reply_wait_ms, echoes_sequence_b);
-    close_exchange(ex);
-    if (outcome == step::no_datagram) {
-        give_up_b(ip_text, device_id);
-        return KX_E_TIMEOUT;
-    }
-    if (outcome == step::receive_failed) {
-        give_up_b(ip_text, device_id);
-        return KX_E_SOCKET;
-    }
+    const int32_t answered = sequenced_exchange_b(ex, request, ip_text, device_id);
+    if (answered != KX_OK) return answered;
     return result_of(judge_read_reply_b(received_bytes(ex), record));
 }
 

@@ -20,17 +20,21 @@ constexpr int max_interfaces = 32;
 // for anything else, including a family B device's "Q7" answer to the family
 // A probe (it answers the family B request as well).
 bool parse_answer(exchange &ex, kx_device_record &record) {
-    if (settings_reply_ok_b(ex)) {
-        kxb_settings_record working{};
-        if (!unpack_settings_b(received_bytes(ex), working)) return false;
-        fill_device_record_b(working, record);
-        return true;
+    kxb_settings_record working{};
+    switch (judge_search_reply_b(received_bytes(ex), working)) {
+        case search_reply::device:
+            fill_device_record_b(working, record);
+            return true;
+        case search_reply::other_family:
+            return false;
+        case search_reply::damaged:
+            break;  // perhaps a family A answer
     }
-    if (ex.received < min_search_reply_a || ex.receive_area[0] != 'A') return false;
+    if (!listed_search_reply_a(received_bytes(ex))) return false;
     uint8_t sender[4];
     std::memcpy(sender, &ex.sender, sizeof sender);
     ip_to_text(sender, record.ip_address);
-    return parse_search_reply_a(ex.receive_area, static_cast<size_t>(ex.received), record) == 1;
+    return judge_search_reply_a(received_bytes(ex), record) == search_reply_a::device;
 }
 
 bool already_listed(const kx_device_record *records, int32_t listed,

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "platform/platform.h"
 
@@ -49,6 +50,11 @@ struct exchange {
     // One byte more than a datagram, so a NUL can always follow the bytes.
     uint8_t receive_area[max_datagram + 1] = {};
 };
+
+// The bytes of the last datagram received by an exchange.
+inline std::span<const uint8_t> received_bytes(const exchange &ex) {
+    return {ex.receive_area, static_cast<size_t>(ex.received > 0 ? ex.received : 0)};
+}
 
 enum class wait_mode { with_event, no_event };
 
