@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "family_a/net_helpers.h"
-#include "family_a/settings_a.h"
 
 namespace {
 
@@ -24,9 +23,14 @@ std::string text_of(const char *field, size_t width) {
 }
 #define TEXT(r, field) text_of((r).field, sizeof(r).field)
 
+// The read list as the devices expect it on the wire.
 strings read_list(const std::string &id_text) {
     strings list{"W" + id_text + "|20"};
-    for (const auto &s : kx::settings_table_a) list.emplace_back(s.get_command);
+    for (const char *get : {"GFE|21", "GIP|22", "GPN|23", "GRM|24", "GDI|25", "GDP|26", "GGI|27",
+                            "GNM|28", "GBR|29", "GPR|2A", "GBB|2B", "GML|2C", "GMD|2D", "GTP|2E",
+                            "GDN|2F", "GDH|30", "GFC|31", "GKL|32", "V|33",   "GDD|34", "GLI|35",
+                            "GLi|36", "GWW|37", "GDW|38", "GON|39", "GPW|3A", "T|3B",   "GNB|3C"})
+        list.emplace_back(get);
     return list;
 }
 
