@@ -223,4 +223,34 @@ TEST(UnpackSettingsB, IgnoresAnotherFamilyAndShortPackets) {
     for (uint8_t b : bytes_of(r)) ASSERT_EQ(b, 0xEE);
 }
 
+TEST(SearchReplyB, OnlyAWholeSealedFamilyBPacketFillsTheRecord) {
+    settings_packet p{};
+    p[8] = 1;  // search
+    p[9] = KX_FAMILY_B;
+    for (size_t at = 12; at < 156; ++at) p[at] = wire(0);
+    p[52] = wire(10), p[53] = wire(0), p[54] = wire(0), p[55] = wire(9);
+    kx::seal_packet_b(p);
+    kxb_settings_record r;
+    std::memset(&r, 0xEE, sizeof r);
+
+    // Cut short, bad CRC, another family: the record stays as it was.
+    EXPECT_EQ(kx::judge_search_reply_b(std::span<uint8_t>(p.data(), 157), r),
+              kx::search_reply::damaged);
+    settings_packet bad = p;
+    bad[156] ^= 1;
+    EXPECT_EQ(kx::judge_search_reply_b(bad, r), kx::search_reply::damaged);
+    settings_packet other = p;
+    other[9] = KX_FAMILY_A;
+    kx::seal_packet_b(other);
+    EXPECT_EQ(kx::judge_search_reply_b(other, r), kx::search_reply::other_family);
+    for (uint8_t b : bytes_of(r)) ASSERT_EQ(b, 0xEE);
+    EXPECT_EQ(kx::result_of(kx::search_reply::damaged), KX_E_REPLY);
+    EXPECT_EQ(kx::result_of(kx::search_reply::other_family), KX_E_REPLY);
+
+    EXPECT_EQ(kx::judge_search_reply_b(p, r), kx::search_reply::device);
+    EXPECT_EQ(kx::result_of(kx::search_reply::device), KX_OK);
+    const uint8_t ip[4] = {10, 0, 0, 9};
+    EXPECT_EQ(std::memcmp(r.ip_address, ip, 4), 0);
+}
+
 }  // namespace
