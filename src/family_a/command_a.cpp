@@ -96,18 +96,23 @@ void finish_exchange_a(exchange &ex, char closing_byte) {
     close_exchange(ex);
 }
 
-int32_t fail_exchange_a(exchange &ex, command_outcome outcome, int32_t refused_result) {
-    finish_exchange_a(ex, closing_read);
+int32_t result_of(command_outcome outcome, int32_t refused_result) {
     switch (outcome) {
         case command_outcome::timeout:
             return KX_E_TIMEOUT;
         case command_outcome::receive_failed:
             return KX_E_SOCKET;
-        case command_outcome::refused:
         case command_outcome::accepted:
+            return KX_OK;
+        case command_outcome::refused:
             break;
     }
     return refused_result;
+}
+
+int32_t fail_exchange_a(exchange &ex, command_outcome outcome, int32_t refused_result) {
+    finish_exchange_a(ex, closing_read);
+    return result_of(outcome, refused_result);
 }
 
 }  // namespace kx

@@ -48,6 +48,9 @@ quick_reply judge_quick_reply_a(std::span<const uint8_t> reply);
 int32_t result_of(quick_reply verdict);
 
 enum class command_outcome { accepted, refused, timeout, receive_failed };
+// KX_OK, KX_E_TIMEOUT, KX_E_SOCKET, or for a refusal refused_result (-2, or
+// -6 for the login command).
+int32_t result_of(command_outcome outcome, int32_t refused_result);
 
 // Sends the command once and waits for the datagram whose text (up to its
 // first NUL) contains the command's last three characters, dropping every
