@@ -137,30 +137,23 @@ bool valid_setting_text(std::string_view text) {
 
 bool baud_fits(uint32_t value, uint8_t family) {
     // Family A keeps one of eight speed codes; family B keeps hundreds in 16 bits.
-    static const uint32_t speeds_a[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    bool fits_a = false;
-    for (uint32_t speed : speeds_a) fits_a = fits_a || value == speed;
+    const bool fits_a = kx::carries_speed_a(value);
     const bool fits_b = value >= 100 && value % 100 == 0 && value / 100 <= 65535;
     if (family == KX_FAMILY_A) return fits_a;
     if (family == KX_FAMILY_B) return fits_b;
     return fits_a || fits_b;
 }
 
+std::string speeds_text() {
+    std::string text = "family A:";
+    for (uint32_t speed : kx::baud_rates_a) text += " " + std::to_string(speed);
+    return text + "; family B: multiples of 100 up to 6553500";
+}
+
 std::string id_text(const uint8_t *id) {
     char text[24];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u.%u.%u", id[0], id[1], id[2], id[3], id[4], id[5]);
     return text;
-}
-
-const char *family_letter(uint8_t family) {
-    switch (family) {
-        case KX_FAMILY_A:
-            return "A";
-        case KX_FAMILY_B:
-            return "B";
-        default:
-            return "?";
-    }
 }
 
 std::string shown_text(const char *field, size_t width) {
@@ -265,9 +258,7 @@ std::string refusal(const field &f, const nlohmann::json &value, uint8_t family)
         case kind::baud:
             if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX ||
                 !baud_fits(value.get<uint32_t>(), family))
-                return "speed not carried by " + who +
-                       " (family A: 1200 2400 4800 9600 19200 38400 57600 115200; family B: "
-                       "multiples of 100 up to 6553500)";
+                return "speed not carried by " + who + " (" + speeds_text() + ")";
             return {};
         case kind::number: {
             const range r = either(a, b);

@@ -11,7 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "family_a/speeds_a.h"
 #include "kxconf.h"
+#include "result_text.h"
 
 namespace kxtool {
 
@@ -46,9 +48,11 @@ bool valid_identifier(std::string_view text);
 bool valid_setting_text(std::string_view text);
 bool parse_number(std::string_view text, uint32_t &value);
 bool baud_fits(uint32_t value, uint8_t family);
+// The speeds each family carries, for messages.
+std::string speeds_text();
 
 std::string id_text(const uint8_t *id);
-const char *family_letter(uint8_t family);
+using kxtools::family_letter;
 // A text field for a terminal: bytes that are not printable ASCII escaped.
 std::string shown_text(const char *field, size_t width);
 
