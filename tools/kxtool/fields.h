@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -31,8 +32,13 @@ struct field {
     size_t width;
     bool writable;
     // Numbers: the values each family carries. Texts: the longest text.
-    range family_a, family_b;
+    // One range per family, in the order of known_families.
+    range values[2];
 };
+
+// The families whose fields the table describes, by family code.
+inline constexpr uint8_t known_families[] = {KX_FAMILY_A, KX_FAMILY_B};
+static_assert(std::size(known_families) == std::size(field{}.values));
 
 // Every field of kx_settings_record, in record order.
 const std::vector<field> &settings_fields();
