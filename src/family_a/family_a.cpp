@@ -59,9 +59,17 @@ bool carries_speed(uint32_t rate) { return carries_speed_a(rate); }
 }  // namespace
 
 const family_ops family_a_ops = {
-    KX_FAMILY_A,        kxa_search_all,      kxa_search_one, login,
-    kxa_logout,         read_settings,       write_settings, kxa_setting_baud,
-    kxa_setting_parity, kxa_setting_databit, carries_speed,
+    .code = KX_FAMILY_A,
+    .search_all = kxa_search_all,
+    .search_one = kxa_search_one,
+    .login = login,
+    .logout = kxa_logout,
+    .read_settings = read_settings,
+    .write_settings = write_settings,
+    .set_baud = kxa_setting_baud,
+    .set_parity = kxa_setting_parity,
+    .set_data_bits = kxa_setting_databit,
+    .carries_speed = carries_speed,
 };
 
 }  // namespace kx

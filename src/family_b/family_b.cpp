@@ -27,9 +27,17 @@ bool carries_speed(uint32_t rate) { return rate >= 100 && rate % 100 == 0 && rat
 }  // namespace
 
 const family_ops family_b_ops = {
-    KX_FAMILY_B,        kxb_search_all,      kxb_search_one, kxb_login,
-    kxb_logout,         read_settings,       write_settings, kxb_setting_baud,
-    kxb_setting_parity, kxb_setting_databit, carries_speed,
+    .code = KX_FAMILY_B,
+    .search_all = kxb_search_all,
+    .search_one = kxb_search_one,
+    .login = kxb_login,
+    .logout = kxb_logout,
+    .read_settings = read_settings,
+    .write_settings = write_settings,
+    .set_baud = kxb_setting_baud,
+    .set_parity = kxb_setting_parity,
+    .set_data_bits = kxb_setting_databit,
+    .carries_speed = carries_speed,
 };
 
 }  // namespace kx
