@@ -7,6 +7,7 @@
 
 #include "device_a.h"
 #include "device_b.h"
+#include "family.h"
 
 namespace kxsim {
 namespace {
@@ -223,16 +224,16 @@ std::shared_ptr<device> device_from_json(const json &entry, size_t index, std::s
         return nullptr;
     }
     const std::string address = entry.at("address");
-    const json family = entry.value("family", json(1));
+    const json code = entry.value("family", json(static_cast<int>(family::a)));
     const std::string id_text =
         entry.value("device_id",
                     "0.16.12.0." + std::to_string(index / 256) + "." + std::to_string(index % 256));
-    if (family == 1) {
+    if (code == static_cast<int>(family::a)) {
         auto d = std::make_shared<device_a>(address, id_text, "SIM-A" + std::to_string(index));
         error = configure_a(*d, entry);
         return d;
     }
-    if (family == 16) {
+    if (code == static_cast<int>(family::b)) {
         device_id_bytes id{};
         if (!identifier_bytes(id_text, id)) {
             error = "device_id is not six numbers 0 to 255 joined by dots";

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "device_file.h"
+#include "family.h"
 #include "fault_option.h"
 #include "lan.h"
 #include "trace_line.h"
@@ -38,19 +39,21 @@ bool is_count(const std::string &text) {
 }
 
 // "--family-a N" or "--family-a ADDRESS[=ID]" as device objects.
-std::string add_defaults(const std::vector<std::string> &values, int family, nlohmann::json &list) {
+std::string add_defaults(const std::vector<std::string> &values, kxsim::family kind,
+                         nlohmann::json &list) {
+    const int family = static_cast<int>(kind);
+    const bool is_a = kind == kxsim::family::a;
     for (const std::string &value : values) {
         if (is_count(value)) {
             const int count = std::stoi(value);
             if (count > most_per_family) return "at most 254 devices of each family";
             for (int i = 1; i <= count; ++i) {
-                const std::string subnet = family == 1 ? "1" : "2";
-                const std::string id = family == 1 ? "0.16.10.0.1." : "0.16.11.0.2.";
-                list.push_back(
-                    {{"address", "127.0." + subnet + "." + std::to_string(i)},
-                     {"family", family},
-                     {"device_id", id + std::to_string(i)},
-                     {"device_name", (family == 1 ? "SIM-A" : "SIM-B") + std::to_string(i)}});
+                const std::string subnet = is_a ? "1" : "2";
+                const std::string id = is_a ? "0.16.10.0.1." : "0.16.11.0.2.";
+                list.push_back({{"address", "127.0." + subnet + "." + std::to_string(i)},
+                                {"family", family},
+                                {"device_id", id + std::to_string(i)},
+                                {"device_name", (is_a ? "SIM-A" : "SIM-B") + std::to_string(i)}});
             }
             continue;
         }
@@ -104,8 +107,8 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    for (const std::string &error :
-         {add_defaults(family_a, 1, list), add_defaults(family_b, 16, list)})
+    for (const std::string &error : {add_defaults(family_a, kxsim::family::a, list),
+                                     add_defaults(family_b, kxsim::family::b, list)})
         if (!error.empty()) {
             std::fprintf(stderr, "kxsim: %s\n", error.c_str());
             return 2;

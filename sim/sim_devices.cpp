@@ -7,14 +7,16 @@
 
 namespace kxsim {
 
-bool add_default_device(lan &net, bool family_b, const std::string &address, std::string id_text,
+bool add_default_device(lan &net, family kind, const std::string &address, std::string id_text,
                         int index) {
     if (id_text.empty())
-        id_text = "0.16." + std::to_string(family_b ? 11 : 10) + ".0.0." + std::to_string(index);
-    if (!family_b) {
+        id_text =
+            "0.16." + std::to_string(kind == family::b ? 11 : 10) + ".0.0." + std::to_string(index);
+    if (kind == family::a) {
         net.add<device_a>(address, id_text, "SIM-A" + std::to_string(index));
         return true;
     }
+    if (kind != family::b) return false;
     unsigned v[6];
     char tail;
     if (std::sscanf(id_text.c_str(), "%u.%u.%u.%u.%u.%u%c", &v[0], &v[1], &v[2], &v[3], &v[4],

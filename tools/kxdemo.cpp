@@ -11,31 +11,12 @@
 
 #include "kxconf.h"
 #include "lan.h"
+#include "result_text.h"
 #include "sim_devices.h"
 
 namespace {
 
-const char *family_name(uint8_t family) {
-    switch (family) {
-        case KX_FAMILY_A: return "A";
-        case KX_FAMILY_B: return "B";
-        default: return "?";
-    }
-}
-
-const char *meaning(int32_t result) {
-    switch (result) {
-        case KX_OK: return "ok";
-        case KX_FAMILY_B_ANSWER: return "a family B device answered";
-        case KX_E_SOCKET: return "FAILED: socket could not be prepared";
-        case KX_E_REPLY: return "FAILED: the device's reply was not acceptable";
-        case KX_E_TIMEOUT: return "FAILED: no reply in time";
-        case KX_E_ARGUMENT: return "FAILED: invalid argument";
-        case KX_E_REFUSED: return "FAILED: login refused";
-        case KX_E_CAPACITY: return "FAILED: more devices answered than the array holds";
-        default: return "FAILED: unexpected result";
-    }
-}
+using kxtools::family_letter;
 
 std::string id_text(const uint8_t (&id)[6]) {
     std::string text;
@@ -51,7 +32,8 @@ std::string bounded(const char *field, size_t width) {
 // success what the step showed.
 bool report(const char *call, int32_t result, const std::string &detail = "") {
     const bool ok = result == KX_OK;
-    std::printf("  %-26s -> %2d %s%s%s\n", call, result, meaning(result),
+    std::printf("  %-26s -> %2d %s%s%s%s\n", call, result, result < 0 ? "FAILED: " : "",
+                kxtools::result_meaning(result),
                 ok && !detail.empty() ? ": " : "", ok ? detail.c_str() : "");
     return ok;
 }
@@ -65,7 +47,7 @@ void print_devices(const kx_device_record *records, int32_t count) {
     std::printf("  %-3s %-6s %-16s %-22s %-10s\n", "#", "family", "address", "identifier", "name");
     for (int32_t i = 0; i < count; ++i) {
         const kx_device_record &d = records[i];
-        std::printf("  %-3d %-6s %-16s %-22s %-10s\n", i + 1, family_name(d.family),
+        std::printf("  %-3d %-6s %-16s %-22s %-10s\n", i + 1, family_letter(d.family),
                     bounded(d.ip_address, sizeof d.ip_address).c_str(), id_text(d.device_id).c_str(),
                     bounded(d.device_name, sizeof d.device_name).c_str());
     }
@@ -136,14 +118,17 @@ int main() {
         std::printf("Simulated LAN in a private network namespace:\n");
         struct placed {
             const char *address;
-            bool family_b;
+            kxsim::family kind;
         };
-        const placed devices[] = {
-            {"127.0.0.2", false}, {"127.0.0.3", true}, {"127.0.0.4", false}, {"127.0.0.5", true}};
+        const placed devices[] = {{"127.0.0.2", kxsim::family::a},
+                                  {"127.0.0.3", kxsim::family::b},
+                                  {"127.0.0.4", kxsim::family::a},
+                                  {"127.0.0.5", kxsim::family::b}};
         int index = 0;
         for (const placed &p : devices) {
-            if (!kxsim::add_default_device(lan, p.family_b, p.address, "", ++index)) return 1;
-            std::printf("  family %s device at %s\n", p.family_b ? "B" : "A", p.address);
+            if (!kxsim::add_default_device(lan, p.kind, p.address, "", ++index)) return 1;
+            std::printf("  family %s device at %s\n", family_letter(static_cast<uint8_t>(p.kind)),
+                        p.address);
         }
         const int32_t expected = index;
 
@@ -162,7 +147,7 @@ int main() {
         for (int32_t i = 0; i < count; ++i) {
             const kx_device_record &d = records[i];
             std::printf("\nDevice %d of %d: family %s at %s, identifier %s\n", i + 1, count,
-                        family_name(d.family), bounded(d.ip_address, sizeof d.ip_address).c_str(),
+                        family_letter(d.family), bounded(d.ip_address, sizeof d.ip_address).c_str(),
                         id_text(d.device_id).c_str());
             if (configure(d))
                 ++succeeded;

@@ -5,13 +5,10 @@
 
 #include <cstdint>
 
+#include "family_a/speeds_a.h"
 #include "kxconf.h"
 
 namespace kx {
-
-// Family A devices hold the serial speed as a code 0..7 for these rates.
-inline constexpr uint32_t baud_rates_a[8] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-inline constexpr uint8_t default_baud_code_a = 3;  // 9600
 
 // Any code outside 0..7 reads as 9600.
 uint32_t baud_rate_from_code_a(uint8_t code);

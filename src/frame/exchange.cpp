@@ -33,8 +33,7 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
     }
     ex.destination = ex.broadcasting ? limited_broadcast
                                      : platform::parse_ipv4(ip_text != nullptr ? ip_text : "");
-    if (mode == wait_mode::with_event && !platform::create_read_event(ex.sock))
-        return fail_open(ex);
+    if (mode == wait_mode::with_event && !platform::prepare_waiting(ex.sock)) return fail_open(ex);
     return KX_OK;
 }
 
@@ -43,7 +42,6 @@ void send_datagram(exchange &ex, const uint8_t *bytes, size_t length) {
 }
 
 bool wait_datagram(exchange &ex, int timeout_ms) {
-    platform::arm_read_event(ex.sock);
     return platform::wait_readable(ex.sock, timeout_ms);
 }
 
@@ -54,13 +52,9 @@ int receive_datagram(exchange &ex) {
     return n;
 }
 
-void reset_event(exchange &ex) { platform::reset_read_event(ex.sock); }
-
 void close_exchange(exchange &ex) { platform::close(ex.sock); }
 
 step single_reply(exchange &ex, const uint8_t *request, size_t length, int wait_ms) {
-    reset_event(ex);
-    platform::arm_read_event(ex.sock);
     send_datagram(ex, request, length);
     if (!wait_datagram(ex, wait_ms)) return step::no_datagram;
     return receive_datagram(ex) < 0 ? step::receive_failed : step::received;

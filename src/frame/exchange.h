@@ -56,20 +56,23 @@ inline std::span<const uint8_t> received_bytes(const exchange &ex) {
     return {ex.receive_area, static_cast<size_t>(ex.received > 0 ? ex.received : 0)};
 }
 
+// Operations that only send (login, logout) never wait for a datagram.
 enum class wait_mode { with_event, no_event };
 
 // Opens the socket, binds local port 65281, gives broadcast permission as the
-// target asks, sets the destination and (unless no_event) creates the
-// read-readiness event. KX_OK, or KX_E_SOCKET with the socket closed and
+// target asks, sets the destination and (unless no_event) makes the socket
+// ready to be waited on. KX_OK, or KX_E_SOCKET with the socket closed and
 // nothing sent.
 int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, target rule,
                       wait_mode mode = wait_mode::with_event);
 void send_datagram(exchange &ex, const uint8_t *bytes, size_t length);
-// Re-arms the event and waits for read readiness.
+// Waits until a datagram is queued (at once when one already is).
 bool wait_datagram(exchange &ex, int timeout_ms);
 // One datagram into the receive area, NUL-terminated; its length or -1.
 int receive_datagram(exchange &ex);
-void reset_event(exchange &ex);
+// Nothing to do: every wait starts afresh. Kept only until its last caller
+// (family_b/settings.cpp) drops the call.
+inline void reset_event(exchange &) {}
 void close_exchange(exchange &ex);
 
 enum class step { received, no_datagram, receive_failed };
@@ -85,7 +88,6 @@ step single_reply(exchange &ex, const uint8_t *request, size_t length, int wait_
 template <typename Match>
 step matching_reply(exchange &ex, const uint8_t *request, size_t length, int wait_ms,
                     Match &&matches) {
-    platform::arm_read_event(ex.sock);
     send_datagram(ex, request, length);
     const int64_t deadline = platform::now_ms() + matching_bound_ms;
     for (;;) {
@@ -95,7 +97,6 @@ step matching_reply(exchange &ex, const uint8_t *request, size_t length, int wai
             return step::no_datagram;
         const int n = receive_datagram(ex);
         if (n < 0) return step::receive_failed;
-        reset_event(ex);
         if (matches(ex)) return step::received;
     }
 }
@@ -114,7 +115,6 @@ void collect_replies(exchange &ex, int quiet_ms, Accept &&accept) {
         // the caller either.
         while (platform::now_ms() < deadline && receive_datagram(ex) >= 0 && accept(ex)) {
         }
-        reset_event(ex);
     }
 }
 

@@ -1,173 +1,94 @@
-// The generic entry points: each reads the family code from the first byte of
-// the record named for it and forwards to the family function of the same
-// role. Settings pass through a family record held for the call and the
-// mappings; family A functions take the identifier as text.
+// The generic entry points: each looks the family up by the code in the first
+// byte of the record named for it (frame/family.h) and forwards to that
+// family's operation of the same role.
 //
 // A null record, count or identifier that the chosen family would have to
 // read gives KX_E_ARGUMENT before anything is sent.
-#include <cstdint>
-#include <cstring>
-
-#include "family_a/mapping_a.h"
-#include "family_b/mapping_b.h"
-#include "frame/convert.h"
+#include "frame/family.h"
 #include "kxconf.h"
-
-namespace kx {
-namespace {
-
-// Room for the longest identifier text, with some to spare.
-constexpr size_t id_text_buffer = 32;
-static_assert(id_text_buffer >= id_text_capacity);
-
-struct id_text_a {
-    char text[id_text_buffer];
-};
-
-// The identifier text that family A functions select the device by; false
-// for a null identifier.
-bool make_id_text(const uint8_t *device_id, id_text_a &out) {
-    if (device_id == nullptr) return false;
-    uint8_t id[6];
-    std::memcpy(id, device_id, sizeof id);
-    id_to_text(id, out.text, sizeof out.text);
-    return true;
-}
-
-enum class family { a, b, unknown };
-
-family family_of(const void *record) {
-    switch (*static_cast<const uint8_t *>(record)) {
-        case KX_FAMILY_A: return family::a;
-        case KX_FAMILY_B: return family::b;
-        default: return family::unknown;
-    }
-}
-
-using quick_setter = int32_t(KXCONF_CALL *)(const char *, uint32_t);
-
-int32_t quick_setting(const char *ip_text, uint32_t value, const void *family_record,
-                      quick_setter setter_a, quick_setter setter_b) {
-    if (family_record == nullptr) return KX_E_ARGUMENT;
-    switch (family_of(family_record)) {
-        case family::a: return setter_a(ip_text, value);
-        case family::b: return setter_b(ip_text, value);
-        case family::unknown: break;
-    }
-    return KX_E_ARGUMENT;
-}
-
-}  // namespace
-}  // namespace kx
 
 using namespace kx;
 
 KXCONF_API int32_t KXCONF_CALL kx_search_all(kx_device_record *records, int32_t *count) {
     if (records == nullptr || count == nullptr) return KX_E_ARGUMENT;
-    int32_t found_a = 0;
-    // Without a family A search there is no count to report: the caller's
-    // stays as it was, and the call still succeeds.
-    if (kxa_search_all(records, &found_a) != KX_OK) return KX_OK;
-    // Family B devices follow the family A ones in the caller's array.
-    int32_t found_b = 0;
-    if (kxb_search_all(records + found_a, &found_b) != KX_OK) found_b = 0;
-    *count = found_a + found_b;
+    int32_t total = 0;
+    for (int i = 0; i < family_count(); ++i) {
+        int32_t found = 0;
+        if (family_at(i).search_all(records + total, &found) != KX_OK) {
+            // Without the first family's search there is no count to report:
+            // the caller's stays as it was, and the call still succeeds.
+            if (i == 0) return KX_OK;
+            found = 0;
+        }
+        // Each family's devices follow the previous family's in the array.
+        total += found;
+    }
+    *count = total;
     return KX_OK;
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_search_one(const char *ip_text, kx_device_record *record) {
     if (record == nullptr) return KX_E_ARGUMENT;
-    const int32_t result_a = kxa_search_one(ip_text, record);
-    if (result_a == KX_OK) return KX_OK;
-    // "Q7": the device is of family B, so ask it in its own protocol.
-    if (result_a == KX_FAMILY_B_ANSWER) return kxb_search_one(ip_text, record);
+    const int32_t result = family_at(0).search_one(ip_text, record);
+    if (result == KX_OK) return KX_OK;
+    // A device of another family answers with that family's code ("Q7" is
+    // family B's), so ask it in its own protocol.
+    const family_ops *other = family_by_code(result);
+    if (other != nullptr && other != &family_at(0)) return other->search_one(ip_text, record);
     return KX_E_TIMEOUT;
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_login(const char *ip_text, const uint8_t *device_id,
                                         const kx_settings_record *login) {
     if (login == nullptr) return KX_E_ARGUMENT;
-    switch (family_of(login)) {
-        case family::a: {
-            id_text_a id;
-            if (!make_id_text(device_id, id)) return KX_E_ARGUMENT;
-            return kxa_login(ip_text, id.text, login);
-        }
-        case family::b: return kxb_login(ip_text, device_id, login);
-        case family::unknown: break;
-    }
-    return KX_E_TIMEOUT;
+    const family_ops *family = find_family(login);
+    if (family == nullptr) return KX_E_TIMEOUT;
+    return family->login(ip_text, device_id, login);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_logout(const char *ip_text, const uint8_t *device_id,
                                          const void *family_record) {
     if (family_record == nullptr) return KX_E_ARGUMENT;
-    switch (family_of(family_record)) {
-        case family::a: return kxa_logout(ip_text, device_id);
-        case family::b: return kxb_logout(ip_text, device_id);
-        case family::unknown: break;
-    }
-    return KX_E_TIMEOUT;
+    const family_ops *family = find_family(family_record);
+    if (family == nullptr) return KX_E_TIMEOUT;
+    return family->logout(ip_text, device_id);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_read_setting(const char *ip_text, const uint8_t *device_id,
                                                kx_settings_record *settings,
                                                const kx_device_record *device) {
     if (settings == nullptr || device == nullptr) return KX_E_ARGUMENT;
-    switch (family_of(device)) {
-        case family::a: {
-            id_text_a id;
-            if (!make_id_text(device_id, id)) return KX_E_ARGUMENT;
-            kxa_settings_record read{};
-            const int32_t result = kxa_read_setting(ip_text, id.text, &read, device);
-            if (result == KX_OK) settings_a_to_generic(*settings, read);
-            return result;
-        }
-        case family::b: {
-            kxb_settings_record read{};
-            const int32_t result = kxb_read_setting(ip_text, device_id, &read, device);
-            if (result == KX_OK) settings_b_to_generic(*settings, read);
-            return result;
-        }
-        case family::unknown: break;
-    }
-    return KX_E_ARGUMENT;
+    const family_ops *family = find_family(device);
+    if (family == nullptr) return KX_E_ARGUMENT;
+    return family->read_settings(ip_text, device_id, *settings, device);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_write_setting(const char *ip_text, const uint8_t *device_id,
                                                 const kx_settings_record *settings,
                                                 const kx_device_record *device) {
     if (settings == nullptr || device == nullptr) return KX_E_ARGUMENT;
-    switch (family_of(device)) {
-        case family::a: {
-            id_text_a id;
-            if (!make_id_text(device_id, id)) return KX_E_ARGUMENT;
-            kxa_settings_record written{};
-            generic_to_settings_a(written, *settings);
-            return kxa_write_setting(ip_text, id.text, &written, device);
-        }
-        case family::b: {
-            kxb_settings_record written{};
-            generic_to_settings_b(written, *settings);
-            return kxb_write_setting(ip_text, device_id, &written, device);
-        }
-        case family::unknown: break;
-    }
-    return KX_E_ARGUMENT;
+    const family_ops *family = find_family(device);
+    if (family == nullptr) return KX_E_ARGUMENT;
+    return family->write_settings(ip_text, device_id, *settings, device);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_setting_baud(const char *ip_text, uint32_t baud_rate,
                                                const void *family_record) {
-    return quick_setting(ip_text, baud_rate, family_record, kxa_setting_baud, kxb_setting_baud);
+    const family_ops *family = find_family(family_record);
+    if (family == nullptr) return KX_E_ARGUMENT;
+    return family->set_baud(ip_text, baud_rate);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_setting_parity(const char *ip_text, uint32_t parity,
                                                  const void *family_record) {
-    return quick_setting(ip_text, parity, family_record, kxa_setting_parity, kxb_setting_parity);
+    const family_ops *family = find_family(family_record);
+    if (family == nullptr) return KX_E_ARGUMENT;
+    return family->set_parity(ip_text, parity);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *ip_text, uint32_t data_bits,
                                                   const void *family_record) {
-    return quick_setting(ip_text, data_bits, family_record, kxa_setting_databit,
-                         kxb_setting_databit);
+    const family_ops *family = find_family(family_record);
+    if (family == nullptr) return KX_E_ARGUMENT;
+    return family->set_data_bits(ip_text, data_bits);
 }

@@ -2,11 +2,9 @@
 // One implementation file per OS (posix.cpp, winsock.cpp); nothing above
 // this header knows which one is built.
 //
-// The shape follows an event-select model: a socket has one read-readiness
-// event that is armed before each wait, waited on with a timeout and reset
-// after each receive. On POSIX arming and resetting are no-ops and the wait
-// is a poll; on Winsock they map to WSAEventSelect, WSAWaitForMultipleEvents
-// and WSAResetEvent.
+// A socket is opened, bound, given broadcast permission, made ready to be
+// waited on, and then sends, waits for a datagram and receives without
+// blocking until it is closed. How a back end waits is its own business.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +15,7 @@ namespace kx::platform {
 // Plain value, no heap: both back ends fit their handles in it.
 struct udp_socket {
     intptr_t handle = -1;  // socket descriptor / SOCKET
-    intptr_t event = 0;    // Winsock event object; unused on POSIX
+    intptr_t event = 0;    // what the back end waits on, if it needs more than the handle
 };
 
 // IPv4 address in network byte order, exactly as inet_addr returns it
@@ -38,16 +36,13 @@ bool allow_broadcast(udp_socket &sock);
 // a broadcast waits there instead of being dropped. The OS may cap the size;
 // what it gives is taken and nothing is reported.
 void request_receive_buffer(udp_socket &sock, int bytes);
-// Creates the read-readiness event and ties it to the socket; the socket is
-// non-blocking from here on. False on failure.
-bool create_read_event(udp_socket &sock);
-// Ties the event to the socket for read readiness again (before a wait).
-void arm_read_event(udp_socket &sock);
-// Waits up to timeout_ms for read readiness; an interrupted wait goes on for
-// the time that is left. Any other outcome (timeout, failure) is false.
+// Makes the socket ready for wait_readable; it is non-blocking from here on.
+// False on failure.
+bool prepare_waiting(udp_socket &sock);
+// Waits up to timeout_ms until a datagram is queued (at once when one already
+// is); an interrupted wait goes on for the time that is left. Any other
+// outcome (timeout, failure, a socket not prepared) is false.
 bool wait_readable(udp_socket &sock, int timeout_ms);
-// Resets the event after a receive.
-void reset_read_event(udp_socket &sock);
 // Sends one datagram; the outcome is not reported.
 void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *bytes,
              size_t length);
@@ -56,7 +51,7 @@ void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *b
 // datagram is longer than capacity (it is never delivered truncated).
 // sender receives the source address.
 int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &sender);
-// Closes the socket and releases its event.
+// Closes the socket and releases whatever waiting needed.
 void close(udp_socket &sock);
 
 // The directed broadcast addresses of the up IPv4 interfaces that have one

@@ -13,20 +13,13 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/socket_address.h"
 
 namespace kx::platform {
 
 namespace {
 
 int fd_of(const udp_socket &sock) { return static_cast<int>(sock.handle); }
-
-sockaddr_in make_address(ipv4_net address, uint16_t port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = address;
-    return sa;
-}
 
 }  // namespace
 
@@ -55,9 +48,8 @@ void request_receive_buffer(udp_socket &sock, int bytes) {
     (void)::setsockopt(fd_of(sock), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
-bool create_read_event(udp_socket &) { return true; }
-void arm_read_event(udp_socket &) {}
-void reset_read_event(udp_socket &) {}
+// poll needs nothing beyond the descriptor; every receive is MSG_DONTWAIT.
+bool prepare_waiting(udp_socket &) { return true; }
 
 bool wait_readable(udp_socket &sock, int timeout_ms) {
     // A signal handled by the host (a child's exit, a timer) interrupts the

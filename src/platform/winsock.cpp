@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/socket_address.h"
 
 // Not every SDK's headers name it; the value is fixed by the Winsock ABI.
 #ifndef SIO_UDP_CONNRESET
@@ -38,14 +39,6 @@ namespace {
 SOCKET socket_of(const udp_socket &sock) { return static_cast<SOCKET>(sock.handle); }
 WSAEVENT event_of(const udp_socket &sock) { return reinterpret_cast<WSAEVENT>(sock.event); }
 bool has_event(const udp_socket &sock) { return sock.event != 0; }
-
-sockaddr_in make_address(ipv4_net address, uint16_t port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = address;
-    return sa;
-}
 
 // Winsock reports an ICMP port-unreachable for an earlier send as a failure
 // (WSAECONNRESET) of the next receive, and an ICMP time-exceeded as one
@@ -112,7 +105,7 @@ void request_receive_buffer(udp_socket &sock, int bytes) {
                        reinterpret_cast<const char *>(&bytes), sizeof bytes);
 }
 
-bool create_read_event(udp_socket &sock) {
+bool prepare_waiting(udp_socket &sock) {
     const WSAEVENT event = ::WSACreateEvent();
     if (event == WSA_INVALID_EVENT) return false;
     sock.event = reinterpret_cast<intptr_t>(event);
@@ -120,23 +113,18 @@ bool create_read_event(udp_socket &sock) {
     return ::WSAEventSelect(socket_of(sock), event, FD_READ) == 0;
 }
 
-void arm_read_event(udp_socket &sock) {
-    // Selecting again clears the recorded network events and signals the
-    // event at once if a datagram is already queued.
-    if (has_event(sock)) (void)::WSAEventSelect(socket_of(sock), event_of(sock), FD_READ);
-}
-
 bool wait_readable(udp_socket &sock, int timeout_ms) {
     if (!has_event(sock)) return false;
     const WSAEVENT event = event_of(sock);
+    // A signal left from a datagram already received would end the wait at
+    // once with nothing to receive: clear it, then select again, which
+    // records FD_READ and signals the event at once if a datagram is queued.
+    (void)::WSAResetEvent(event);
+    (void)::WSAEventSelect(socket_of(sock), event, FD_READ);
     const DWORD timeout = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
     // Alertable: the caller's queued APCs may run, and then the wait ends
     // with WSA_WAIT_IO_COMPLETION, which counts as no datagram.
     return ::WSAWaitForMultipleEvents(1, &event, FALSE, timeout, TRUE) == WSA_WAIT_EVENT_0;
-}
-
-void reset_read_event(udp_socket &sock) {
-    if (has_event(sock)) (void)::WSAResetEvent(event_of(sock));
 }
 
 void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *bytes,

@@ -13,6 +13,7 @@
 #include "device_a.h"
 #include "kxconf.h"
 #include "lan.h"
+#include "support/records.h"
 #include "support/trace.h"
 
 namespace {
@@ -27,11 +28,7 @@ std::string reply_of_length(size_t length, const std::string &id = "9.9.9.9.9.9"
     return r;
 }
 
-int64_t elapsed_ms(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 since)
-        .count();
-}
+using kxtest::elapsed_ms;
 
 struct search_all_result {
     int32_t result;

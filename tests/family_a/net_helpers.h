@@ -9,6 +9,7 @@
 #include "device_a.h"
 #include "kxconf.h"
 #include "lan.h"
+#include "support/records.h"
 #include "support/trace.h"
 
 namespace kxtest {
@@ -29,11 +30,7 @@ inline bool all_sent_to(kxsim::lan &lan, const std::string &destination) {
 }
 
 inline kx_settings_record login_record(const std::string &password, uint8_t family = KX_FAMILY_A) {
-    kx_settings_record r;
-    std::memset(&r, 0, sizeof r);
-    r.family = family;
-    std::memcpy(r.password, password.data(), std::min(password.size(), sizeof r.password));
-    return r;
+    return login_record(family, password);
 }
 
 class stopwatch {

@@ -12,11 +12,7 @@ using kxtest::device_ip;
 using kxtest::sent;
 using strings = std::vector<std::string>;
 
-kxa_settings_record filled(uint8_t byte) {
-    kxa_settings_record r;
-    std::memset(&r, byte, sizeof r);
-    return r;
-}
+kxa_settings_record filled(uint8_t byte) { return kxtest::filled<kxa_settings_record>(byte); }
 
 std::string text_of(const char *field, size_t width) {
     return std::string(field, strnlen(field, width));

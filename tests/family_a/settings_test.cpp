@@ -9,16 +9,13 @@
 #include <vector>
 
 #include "family_a/settings_a.h"
+#include "support/records.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-kxa_settings_record filled(uint8_t byte) {
-    kxa_settings_record r;
-    std::memset(&r, byte, sizeof r);
-    return r;
-}
+kxa_settings_record filled(uint8_t byte) { return kxtest::filled<kxa_settings_record>(byte); }
 
 // Stores one reply as the read does: the bytes followed by a NUL.
 void store(kxa_settings_record &r, const std::string &reply) {

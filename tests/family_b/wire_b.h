@@ -12,6 +12,7 @@
 #include "device_b.h"
 #include "kxconf.h"
 #include "lan.h"
+#include "support/records.h"
 
 namespace wire_b {
 
@@ -78,19 +79,10 @@ inline bool zero_except(const bytes &p, std::initializer_list<std::pair<size_t, 
 
 // A login record of which only family and password count.
 inline kx_settings_record login_record(const std::string &password) {
-    kx_settings_record r;
-    std::memset(&r, 0x33, sizeof r);
-    r.family = KX_FAMILY_B;
-    std::memset(r.password, 0, sizeof r.password);
-    std::memcpy(r.password, password.data(), password.size() < 10 ? password.size() : 10);
-    return r;
+    return kxtest::login_record(KX_FAMILY_B, password, 0x33);
 }
 
-inline int64_t elapsed_ms(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 since)
-        .count();
-}
+using kxtest::elapsed_ms;
 
 // Runs a call and reports how long it took.
 template <typename Call>

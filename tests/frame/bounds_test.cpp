@@ -8,6 +8,7 @@
 #include "device_a.h"
 #include "kxconf.h"
 #include "lan.h"
+#include "support/records.h"
 
 namespace {
 
@@ -18,14 +19,10 @@ TEST(MatchingStepBound, NonMatchingStreamEndsTheStepAfterTenSeconds) {
     // Every 500 ms, for longer than the bound, a datagram without "|19".
     for (int i = 0; i < 26; ++i)
         lan.send("127.0.0.2", kxsim::family_a_port, kxsim::to_bytes("A|20"), 100 + 500 * i);
-    kx_settings_record login;
-    std::memset(&login, 0, sizeof login);
-    login.family = KX_FAMILY_A;
+    const kx_settings_record login = kxtest::login_record(KX_FAMILY_A, "");
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(kxa_login("127.0.0.2", "0.16.2.3.4.5", &login), KX_E_TIMEOUT);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        std::chrono::steady_clock::now() - start)
-                        .count();
+    const int64_t ms = kxtest::elapsed_ms(start);
     EXPECT_GE(ms, 9900);
     EXPECT_LT(ms, 11000);
     // The step still ends like any timeout: "O" is the last datagram sent.

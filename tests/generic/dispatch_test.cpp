@@ -16,6 +16,7 @@
 #include "device_b.h"
 #include "kxconf.h"
 #include "lan.h"
+#include "support/records.h"
 #include "support/trace.h"
 
 namespace {
@@ -28,12 +29,8 @@ constexpr uint8_t id_a[6] = {0, 16, 2, 3, 4, 5};
 constexpr const char *ip_b = "127.0.0.3";
 constexpr kxsim::device_id_bytes id_b = {0, 16, 11, 0, 0, 7};
 
-template <typename Record>
-Record filled(uint8_t byte) {
-    Record r;
-    std::memset(&r, byte, sizeof r);
-    return r;
-}
+using kxtest::filled;
+using kxtest::login_record;
 
 template <typename Record>
 bool same(const Record &x, const Record &y) {
@@ -50,13 +47,6 @@ kx_device_record device_of(uint8_t family) {
     kx_device_record d = filled<kx_device_record>(0);
     d.family = family;
     return d;
-}
-
-kx_settings_record login_record(uint8_t family, const std::string &password) {
-    kx_settings_record r = filled<kx_settings_record>(0);
-    r.family = family;
-    put_text(r.password, password);
-    return r;
 }
 
 // Holds the library's local port, so that its next operation cannot bind.

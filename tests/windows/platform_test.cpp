@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frame/entry.h"
+#include "platform/entry.h"
 #include "platform/platform.h"
 
 namespace {
@@ -53,10 +53,10 @@ int64_t precise_ms() {
     return static_cast<int64_t>(now.QuadPart * 1000 / frequency.QuadPart);
 }
 
-// A socket as an exchange opens it: bound, with its read event.
-bool open_bound(platform::udp_socket &sock, uint16_t port, bool with_event = true) {
+// A socket as an exchange opens it: bound, ready to be waited on.
+bool open_bound(platform::udp_socket &sock, uint16_t port, bool waits = true) {
     return platform::open_udp(sock) && platform::bind_any(sock, port) &&
-           (!with_event || platform::create_read_event(sock));
+           (!waits || platform::prepare_waiting(sock));
 }
 
 void send_bytes(platform::udp_socket &from, uint16_t to_port, size_t length, uint8_t fill) {
@@ -159,26 +159,22 @@ void socket_cases() {
         send_bytes(peer, library_port, 257, 'x');
         CHECK(platform::wait_readable(library, 1000));
         CHECK(platform::receive_from(library, buffer, 256, sender) == -1);
-        platform::reset_read_event(library);
 
         send_bytes(peer, library_port, 256, 'y');
-        platform::arm_read_event(library);
         CHECK(platform::wait_readable(library, 1000));
         std::memset(buffer, 0, sizeof buffer);
         CHECK(platform::receive_from(library, buffer, 256, sender) == 256);
         CHECK(buffer[0] == 'y' && buffer[255] == 'y' && buffer[256] == 0);
         CHECK(sender == loopback);
-        platform::reset_read_event(library);
 
         send_bytes(peer, library_port, 0, 0);
-        platform::arm_read_event(library);
         CHECK(platform::wait_readable(library, 1000));
         CHECK(platform::receive_from(library, buffer, 256, sender) == 0);
         platform::close(library);
         platform::close(peer);
     });
 
-    run_case("event: re-arming signals datagrams still queued; an empty queue fails", [] {
+    run_case("wait: a datagram still queued ends the next wait at once; an empty queue waits", [] {
         platform::udp_socket library, peer;
         CHECK(open_bound(library, library_port));
         CHECK(open_bound(peer, peer_port, false));
@@ -190,13 +186,9 @@ void socket_cases() {
         platform::sleep_ms(50);  // let the second one arrive too
         CHECK(platform::receive_from(library, buffer, sizeof buffer, sender) == 3 &&
               buffer[0] == '1');
-        platform::reset_read_event(library);
-        platform::arm_read_event(library);
         CHECK(platform::wait_readable(library, 0));
         CHECK(platform::receive_from(library, buffer, sizeof buffer, sender) == 3 &&
               buffer[0] == '2');
-        platform::reset_read_event(library);
-        platform::arm_read_event(library);
         CHECK(!platform::wait_readable(library, 50));
         CHECK(platform::receive_from(library, buffer, sizeof buffer, sender) == -1);
         platform::close(library);
@@ -241,7 +233,6 @@ void socket_cases() {
         send_bytes(library, silent_port, 1, 'X');
         CHECK(!platform::wait_readable(library, 300));
         send_bytes(peer, library_port, 5, 'a');
-        platform::arm_read_event(library);
         CHECK(platform::wait_readable(library, 1000));
         uint8_t buffer[256];
         platform::ipv4_net sender = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fields.h"
+#include "result_text.h"
 
 namespace kxtool {
 namespace {
@@ -15,29 +16,6 @@ bool verbose = false;
 // More than any LAN of these devices holds; kx_discover never writes past it.
 constexpr int32_t discovery_capacity = 1024;
 
-const char *result_meaning(int32_t code) {
-    switch (code) {
-        case KX_OK:
-            return "ok";
-        case KX_FAMILY_B_ANSWER:
-            return "a family B device answered";
-        case KX_E_SOCKET:
-            return "socket or receive failed";
-        case KX_E_REPLY:
-            return "reply not acceptable";
-        case KX_E_TIMEOUT:
-            return "no matching reply in time";
-        case KX_E_ARGUMENT:
-            return "invalid argument or unknown family";
-        case KX_E_REFUSED:
-            return "login refused";
-        case KX_E_CAPACITY:
-            return "more devices answered than the array holds";
-        default:
-            return "unknown result";
-    }
-}
-
 }  // namespace
 
 void set_verbose(bool on) { verbose = on; }
@@ -45,7 +23,7 @@ void set_verbose(bool on) { verbose = on; }
 int32_t traced(const std::string &call, int32_t result) {
     if (verbose)
         std::fprintf(stderr, "%s: %d (%s)\n", call.c_str(), static_cast<int>(result),
-                     result_meaning(result));
+                     kxtools::result_meaning(result));
     return result;
 }
 

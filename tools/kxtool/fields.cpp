@@ -14,39 +14,40 @@ constexpr range digit_values{0, 9};  // family A keeps these settings as one dig
 
 #define KX_AT(member) offsetof(kx_settings_record, member), sizeof(kx_settings_record::member)
 
-// Family A texts keep room for their NUL; family B texts may fill their
+// Each row ends with the family A range, then the family B one. Family A
+// texts keep room for their NUL; family B texts may fill their
 // field. A family A device always has one stop bit and a family B device no
 // nb_flag (reads give 0), so those take one value only.
 const std::vector<field> fields_table = {
-    {"family", kind::family, KX_AT(family), false, byte_values, byte_values},
-    {"on_text", kind::text, KX_AT(on_text), true, {0, 9}, {0, 10}},
-    {"password", kind::text, KX_AT(password), true, {0, 9}, {0, 10}},
-    {"device_name", kind::text, KX_AT(device_name), true, {0, 9}, {0, 10}},
-    {"firmware_version", kind::text, KX_AT(firmware_version), false, {0, 15}, {0, 16}},
-    {"device_id", kind::identifier, KX_AT(device_id), false, absent, absent},
-    {"ip_address", kind::address, KX_AT(ip_address), true, absent, absent},
-    {"local_port", kind::number, KX_AT(local_port), true, word_values, word_values},
-    {"dest_ip", kind::address, KX_AT(dest_ip), true, absent, absent},
-    {"dest_port", kind::number, KX_AT(dest_port), true, word_values, word_values},
-    {"subnet_mask", kind::address, KX_AT(subnet_mask), true, absent, absent},
-    {"gateway", kind::address, KX_AT(gateway), true, absent, absent},
-    {"li_address", kind::address, KX_AT(li_address), true, absent, absent},
-    {"li_address_2", kind::address, KX_AT(li_address_2), true, absent, absent},
-    {"dw_text", kind::text, KX_AT(dw_text), true, {0, 29}, {0, 30}},
-    {"tp_value", kind::number, KX_AT(tp_value), true, digit_values, byte_values},
-    {"rm_value", kind::number, KX_AT(rm_value), true, digit_values, byte_values},
-    {"dhcp_enabled", kind::number, KX_AT(dhcp_enabled), true, flag_values, flag_values},
-    {"ww_flag", kind::number, KX_AT(ww_flag), true, flag_values, flag_values},
-    {"dd_flag", kind::number, KX_AT(dd_flag), true, flag_values, flag_values},
-    {"nb_flag", kind::number, KX_AT(nb_flag), true, flag_values, {0, 0}},
-    {"keep_alive", kind::number, KX_AT(keep_alive), true, byte_values, byte_values},
-    {"md_value", kind::number, KX_AT(md_value), true, byte_values, byte_values},
-    {"ml_value", kind::number, KX_AT(ml_value), true, word_values, word_values},
-    {"baud_rate", kind::baud, KX_AT(baud_rate), true, absent, absent},
-    {"parity", kind::number, KX_AT(parity), true, digit_values, byte_values},
-    {"data_bits", kind::number, KX_AT(data_bits), true, {7, 8}, {5, 8}},
-    {"stop_bits", kind::number, KX_AT(stop_bits), true, {1, 1}, {1, 2}},
-    {"flow_control", kind::number, KX_AT(flow_control), true, flag_values, byte_values},
+    {"family", kind::family, KX_AT(family), false, {byte_values, byte_values}},
+    {"on_text", kind::text, KX_AT(on_text), true, {{0, 9}, {0, 10}}},
+    {"password", kind::text, KX_AT(password), true, {{0, 9}, {0, 10}}},
+    {"device_name", kind::text, KX_AT(device_name), true, {{0, 9}, {0, 10}}},
+    {"firmware_version", kind::text, KX_AT(firmware_version), false, {{0, 15}, {0, 16}}},
+    {"device_id", kind::identifier, KX_AT(device_id), false, {absent, absent}},
+    {"ip_address", kind::address, KX_AT(ip_address), true, {absent, absent}},
+    {"local_port", kind::number, KX_AT(local_port), true, {word_values, word_values}},
+    {"dest_ip", kind::address, KX_AT(dest_ip), true, {absent, absent}},
+    {"dest_port", kind::number, KX_AT(dest_port), true, {word_values, word_values}},
+    {"subnet_mask", kind::address, KX_AT(subnet_mask), true, {absent, absent}},
+    {"gateway", kind::address, KX_AT(gateway), true, {absent, absent}},
+    {"li_address", kind::address, KX_AT(li_address), true, {absent, absent}},
+    {"li_address_2", kind::address, KX_AT(li_address_2), true, {absent, absent}},
+    {"dw_text", kind::text, KX_AT(dw_text), true, {{0, 29}, {0, 30}}},
+    {"tp_value", kind::number, KX_AT(tp_value), true, {digit_values, byte_values}},
+    {"rm_value", kind::number, KX_AT(rm_value), true, {digit_values, byte_values}},
+    {"dhcp_enabled", kind::number, KX_AT(dhcp_enabled), true, {flag_values, flag_values}},
+    {"ww_flag", kind::number, KX_AT(ww_flag), true, {flag_values, flag_values}},
+    {"dd_flag", kind::number, KX_AT(dd_flag), true, {flag_values, flag_values}},
+    {"nb_flag", kind::number, KX_AT(nb_flag), true, {flag_values, {0, 0}}},
+    {"keep_alive", kind::number, KX_AT(keep_alive), true, {byte_values, byte_values}},
+    {"md_value", kind::number, KX_AT(md_value), true, {byte_values, byte_values}},
+    {"ml_value", kind::number, KX_AT(ml_value), true, {word_values, word_values}},
+    {"baud_rate", kind::baud, KX_AT(baud_rate), true, {absent, absent}},
+    {"parity", kind::number, KX_AT(parity), true, {digit_values, byte_values}},
+    {"data_bits", kind::number, KX_AT(data_bits), true, {{7, 8}, {5, 8}}},
+    {"stop_bits", kind::number, KX_AT(stop_bits), true, {{1, 1}, {1, 2}}},
+    {"flow_control", kind::number, KX_AT(flow_control), true, {flag_values, byte_values}},
 };
 
 #undef KX_AT
@@ -137,30 +138,23 @@ bool valid_setting_text(std::string_view text) {
 
 bool baud_fits(uint32_t value, uint8_t family) {
     // Family A keeps one of eight speed codes; family B keeps hundreds in 16 bits.
-    static const uint32_t speeds_a[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    bool fits_a = false;
-    for (uint32_t speed : speeds_a) fits_a = fits_a || value == speed;
+    const bool fits_a = kx::carries_speed_a(value);
     const bool fits_b = value >= 100 && value % 100 == 0 && value / 100 <= 65535;
     if (family == KX_FAMILY_A) return fits_a;
     if (family == KX_FAMILY_B) return fits_b;
     return fits_a || fits_b;
 }
 
+std::string speeds_text() {
+    std::string text = "family A:";
+    for (uint32_t speed : kx::baud_rates_a) text += " " + std::to_string(speed);
+    return text + "; family B: multiples of 100 up to 6553500";
+}
+
 std::string id_text(const uint8_t *id) {
     char text[24];
     std::snprintf(text, sizeof text, "%u.%u.%u.%u.%u.%u", id[0], id[1], id[2], id[3], id[4], id[5]);
     return text;
-}
-
-const char *family_letter(uint8_t family) {
-    switch (family) {
-        case KX_FAMILY_A:
-            return "A";
-        case KX_FAMILY_B:
-            return "B";
-        default:
-            return "?";
-    }
 }
 
 std::string shown_text(const char *field, size_t width) {
@@ -240,19 +234,45 @@ nlohmann::json typed_value(const field &f, const std::string &text) {
     return text;
 }
 
+// The ranges that apply: the family's own, or every family's while the
+// device is not known.
+struct applicable {
+    range ranges[std::size(known_families)];
+    size_t count = 0;
+};
+
+applicable ranges_for(const field &f, uint8_t family) {
+    applicable out;
+    bool known = false;
+    for (uint8_t code : known_families) known = known || code == family;
+    for (size_t i = 0; i < std::size(known_families); ++i)
+        if (!known || known_families[i] == family) out.ranges[out.count++] = f.values[i];
+    return out;
+}
+
+range hull(const applicable &a) {
+    range r = absent;
+    for (size_t i = 0; i < a.count; ++i) r = either(r, a.ranges[i]);
+    return r;
+}
+
+bool fits_any(const applicable &a, uint32_t value) {
+    for (size_t i = 0; i < a.count; ++i)
+        if (in_range(value, a.ranges[i])) return true;
+    return false;
+}
+
 std::string refusal(const field &f, const nlohmann::json &value, uint8_t family) {
-    const range a = family == KX_FAMILY_B ? absent : f.family_a;
-    const range b = family == KX_FAMILY_A ? absent : f.family_b;
-    const std::string who = family == KX_FAMILY_A   ? "a family A device"
-                            : family == KX_FAMILY_B ? "a family B device"
-                                                    : "the field";
+    const applicable ranges = ranges_for(f, family);
+    const std::string letter = family_letter(family);
+    const std::string who = letter != "?" ? "a family " + letter + " device" : "the field";
     if (!f.writable) return "read-only field";
     switch (f.type) {
         case kind::text: {
             if (!value.is_string()) return "must be a text";
             const std::string text = value;
             if (!valid_setting_text(text)) return "text must be printable ASCII without '|' or '/'";
-            const uint32_t longest = either(a, b).max;
+            const uint32_t longest = hull(ranges).max;
             if (text.size() > longest)
                 return "text too long: " + who + " takes at most " + std::to_string(longest) +
                        " characters";
@@ -265,16 +285,13 @@ std::string refusal(const field &f, const nlohmann::json &value, uint8_t family)
         case kind::baud:
             if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX ||
                 !baud_fits(value.get<uint32_t>(), family))
-                return "speed not carried by " + who +
-                       " (family A: 1200 2400 4800 9600 19200 38400 57600 115200; family B: "
-                       "multiples of 100 up to 6553500)";
+                return "speed not carried by " + who + " (" + speeds_text() + ")";
             return {};
         case kind::number: {
-            const range r = either(a, b);
+            const range r = hull(ranges);
             if (!present(r)) return who + " has no such setting";
-            const bool fits =
-                value.is_number_unsigned() && value.get<uint64_t>() <= UINT32_MAX &&
-                (in_range(value.get<uint32_t>(), a) || in_range(value.get<uint32_t>(), b));
+            const bool fits = value.is_number_unsigned() && value.get<uint64_t>() <= UINT32_MAX &&
+                              fits_any(ranges, value.get<uint32_t>());
             if (fits) return {};
             if (r.min == r.max)
                 return "out of range: " + who + " takes " + std::to_string(r.min) + " only";

@@ -6,12 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "family_a/speeds_a.h"
 #include "kxconf.h"
+#include "result_text.h"
 
 namespace kxtool {
 
@@ -29,8 +32,13 @@ struct field {
     size_t width;
     bool writable;
     // Numbers: the values each family carries. Texts: the longest text.
-    range family_a, family_b;
+    // One range per family, in the order of known_families.
+    range values[2];
 };
+
+// The families whose fields the table describes, by family code.
+inline constexpr uint8_t known_families[] = {KX_FAMILY_A, KX_FAMILY_B};
+static_assert(std::size(known_families) == std::size(field{}.values));
 
 // Every field of kx_settings_record, in record order.
 const std::vector<field> &settings_fields();
@@ -46,9 +54,11 @@ bool valid_identifier(std::string_view text);
 bool valid_setting_text(std::string_view text);
 bool parse_number(std::string_view text, uint32_t &value);
 bool baud_fits(uint32_t value, uint8_t family);
+// The speeds each family carries, for messages.
+std::string speeds_text();
 
 std::string id_text(const uint8_t *id);
-const char *family_letter(uint8_t family);
+using kxtools::family_letter;
 // A text field for a terminal: bytes that are not printable ASCII escaped.
 std::string shown_text(const char *field, size_t width);
 

@@ -428,10 +428,7 @@ int main(int argc, char **argv) {
         ->check(CLI::Validator(
             [](const std::string &t) -> std::string {
                 uint32_t n = 0;
-                return parse_number(t, n) && baud_fits(n, 0)
-                           ? ""
-                           : "family A: 1200 2400 4800 9600 19200 38400 57600 115200; "
-                             "family B: multiples of 100 up to 6553500";
+                return parse_number(t, n) && baud_fits(n, 0) ? "" : speeds_text();
             },
             "SPEED"));
     auto *parity = app.add_subcommand("parity", "set the parity code (as show prints it)");

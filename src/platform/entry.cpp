@@ -5,7 +5,7 @@
 #endif
 #include <windows.h>
 
-#include "frame/entry.h"
+#include "platform/entry.h"
 #include "platform/platform.h"
 
 namespace {
