@@ -61,7 +61,6 @@ command_outcome command_step_a(exchange &ex, std::string_view command);
 constexpr char closing_read = 'O';   // after a read, a failure, and as logout
 constexpr char closing_write = 'E';  // after a fully accepted write
 constexpr char no_closing_byte = 0;  // after an accepted login
-constexpr int closing_pause_ms = 10;
 
 // Sends the closing byte, pauses and closes; with no_closing_byte it only
 // closes.

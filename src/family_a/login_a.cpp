@@ -41,7 +41,7 @@ KXCONF_API int32_t KXCONF_CALL kxa_login(const char *ip_text, const char *id_tex
 
 KXCONF_API int32_t KXCONF_CALL kxa_logout(const char *ip_text, const uint8_t *) {
     exchange ex;
-    if (open_exchange(ex, ip_text, family_a_port, target::broadcast_rule, wait_mode::no_event) !=
+    if (open_exchange(ex, ip_text, family_a_port, target::broadcast_rule, wait_mode::send_only) !=
         KX_OK)
         return KX_E_SOCKET;
     const uint8_t closing = static_cast<uint8_t>(closing_read);

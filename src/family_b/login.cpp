@@ -9,7 +9,7 @@ namespace kx {
 
 int32_t logout_b(const char *ip_text, const uint8_t (&device_id)[6]) {
     exchange ex;
-    if (open_exchange(ex, ip_text, family_b_port, target::broadcast_rule, wait_mode::no_event) !=
+    if (open_exchange(ex, ip_text, family_b_port, target::broadcast_rule, wait_mode::send_only) !=
         KX_OK)
         return KX_E_SOCKET;
     short_packet request = short_request_b(
@@ -23,7 +23,7 @@ int32_t logout_b(const char *ip_text, const uint8_t (&device_id)[6]) {
 
 void give_up_b(const char *ip_text, const uint8_t (&device_id)[6]) {
     logout_b(ip_text, device_id);
-    platform::sleep_ms(10);
+    platform::sleep_ms(closing_pause_ms);
 }
 
 int32_t sequenced_exchange_b(exchange &ex, std::span<const uint8_t> request, const char *ip_text,

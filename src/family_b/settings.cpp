@@ -51,7 +51,6 @@ int32_t write_settings_b(const char *ip_text, const kxb_settings_record &record)
     short_packet confirmation = short_request_b(opcode_b::write_confirmation, marker::request);
     put_device_id_b(confirmation, written_id);
     seal_packet_b(confirmation);
-    reset_event(ex);
     send_datagram(ex, confirmation.data(), confirmation.size());
     // Gives the device time to apply the record; whatever comes back is not read.
     (void)wait_datagram(ex, reply_wait_ms);

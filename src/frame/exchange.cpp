@@ -33,7 +33,7 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
     }
     ex.destination = ex.broadcasting ? limited_broadcast
                                      : platform::parse_ipv4(ip_text != nullptr ? ip_text : "");
-    if (mode == wait_mode::with_event && !platform::prepare_waiting(ex.sock)) return fail_open(ex);
+    if (mode == wait_mode::waits && !platform::prepare_waiting(ex.sock)) return fail_open(ex);
     return KX_OK;
 }
 

@@ -57,22 +57,23 @@ inline std::span<const uint8_t> received_bytes(const exchange &ex) {
 }
 
 // Operations that only send (login, logout) never wait for a datagram.
-enum class wait_mode { with_event, no_event };
+enum class wait_mode { waits, send_only };
+
+// The pause after a closing or logout datagram, so that the device takes it
+// before the next operation's first datagram.
+constexpr int closing_pause_ms = 10;
 
 // Opens the socket, binds local port 65281, gives broadcast permission as the
-// target asks, sets the destination and (unless no_event) makes the socket
+// target asks, sets the destination and (unless send_only) makes the socket
 // ready to be waited on. KX_OK, or KX_E_SOCKET with the socket closed and
 // nothing sent.
 int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, target rule,
-                      wait_mode mode = wait_mode::with_event);
+                      wait_mode mode = wait_mode::waits);
 void send_datagram(exchange &ex, const uint8_t *bytes, size_t length);
 // Waits until a datagram is queued (at once when one already is).
 bool wait_datagram(exchange &ex, int timeout_ms);
 // One datagram into the receive area, NUL-terminated; its length or -1.
 int receive_datagram(exchange &ex);
-// Nothing to do: every wait starts afresh. Kept only until its last caller
-// (family_b/settings.cpp) drops the call.
-inline void reset_event(exchange &) {}
 void close_exchange(exchange &ex);
 
 enum class step { received, no_datagram, receive_failed };
