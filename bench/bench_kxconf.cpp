@@ -72,7 +72,8 @@ void BM_family_a_read_settings(benchmark::State &state) {
     kxsim::lan lan;
     lan.add<kxsim::device_a>("127.0.0.2", "0.16.2.3.4.5");
     kxa_settings_record record;
-    run_calls(state, [&] { return kxa_read_setting("127.0.0.2", "0.16.2.3.4.5", &record, nullptr); });
+    run_calls(state,
+              [&] { return kxa_read_setting("127.0.0.2", "0.16.2.3.4.5", &record, nullptr); });
 }
 BENCHMARK(BM_family_a_read_settings)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
@@ -114,7 +115,8 @@ BENCHMARK(BM_family_a_search_all)->Unit(benchmark::kMillisecond)->UseRealTime()-
 
 int main(int argc, char **argv) {
     if (!kxsim::in_private_namespace()) {
-        std::fprintf(stderr, "refusing to run outside a private network namespace (scripts/bench)\n");
+        std::fprintf(stderr,
+                     "refusing to run outside a private network namespace (scripts/bench)\n");
         return 2;
     }
     benchmark::Initialize(&argc, argv);

@@ -41,10 +41,11 @@ extern "C" {
 #define KX_FAMILY_B_ANSWER 16 /* kxa_search_one: a family B device answered */
 #define KX_E_SOCKET (-1)      /* socket preparation or receive failed */
 #define KX_E_REPLY (-2)       /* a reply arrived but is not acceptable */
-#define KX_E_TIMEOUT (-3)     /* no matching reply in time; unknown family in kx_login/kx_logout/kx_search_one */
-#define KX_E_ARGUMENT (-5)    /* invalid argument or unknown family code */
-#define KX_E_REFUSED (-6)     /* login refused */
-#define KX_E_CAPACITY (-7)    /* more devices answered than the array holds */
+#define KX_E_TIMEOUT \
+    (-3) /* no matching reply in time; unknown family in kx_login/kx_logout/kx_search_one */
+#define KX_E_ARGUMENT (-5) /* invalid argument or unknown family code */
+#define KX_E_REFUSED (-6)  /* login refused */
+#define KX_E_CAPACITY (-7) /* more devices answered than the array holds */
 
 /* kx_discover options. */
 #define KX_SEARCH_ALL_INTERFACES 1u /* also each adapter's directed broadcast */

@@ -69,15 +69,33 @@ answer reply(const std::string &text) { return answer{to_bytes(text)}; }
 device_a::device_a(std::string address, std::string id_text, std::string name)
     : device(std::move(address)) {
     settings_ = {
-        {"FE", std::move(id_text)}, {"IP", this->address()}, {"PN", "4001"},
-        {"RM", "0"},               {"DI", "127.0.0.1"},     {"DP", "5000"},
-        {"GI", "127.0.0.1"},       {"NM", "255.0.0.0"},     {"BR", "3"},
-        {"PR", "0"},               {"BB", "1"},             {"ML", "1024"},
-        {"MD", "2"},               {"TP", "1"},             {"DN", std::move(name)},
-        {"DH", "0"},               {"FC", "0"},             {"KL", "60"},
-        {"V", "A-1.07"},           {"DD", "0"},             {"LI", "0.0.0.0"},
-        {"Li", "0.0.0.0"},         {"WW", "0"},             {"DW", "sim"},
-        {"ON", "on"},              {"PW", ""},              {"T", "1"},
+        {"FE", std::move(id_text)},
+        {"IP", this->address()},
+        {"PN", "4001"},
+        {"RM", "0"},
+        {"DI", "127.0.0.1"},
+        {"DP", "5000"},
+        {"GI", "127.0.0.1"},
+        {"NM", "255.0.0.0"},
+        {"BR", "3"},
+        {"PR", "0"},
+        {"BB", "1"},
+        {"ML", "1024"},
+        {"MD", "2"},
+        {"TP", "1"},
+        {"DN", std::move(name)},
+        {"DH", "0"},
+        {"FC", "0"},
+        {"KL", "60"},
+        {"V", "A-1.07"},
+        {"DD", "0"},
+        {"LI", "0.0.0.0"},
+        {"Li", "0.0.0.0"},
+        {"WW", "0"},
+        {"DW", "sim"},
+        {"ON", "on"},
+        {"PW", ""},
+        {"T", "1"},
         {"NB", "0"},
     };
 }
@@ -105,15 +123,13 @@ std::vector<answer> device_a::handle(const datagram &request) {
         handle_closing_byte(text[0]);
         return {};
     }
-    if (text.size() == 4 && (text.starts_with("PBR") || text.starts_with("PPR") ||
-                             text.starts_with("PBB")))
+    if (text.size() == 4 &&
+        (text.starts_with("PBR") || text.starts_with("PPR") || text.starts_with("PBB")))
         return handle_quick_setting(request);
     return handle_tagged(request);
 }
 
-bool device_a::addressed(const datagram &request) const {
-    return request.destination == address();
-}
+bool device_a::addressed(const datagram &request) const { return request.destination == address(); }
 
 bool device_a::refused(const std::string &text) const {
     for (const auto &letters : refusals_)

@@ -278,8 +278,8 @@ std::vector<answer> device_b::handle_b(const bytes &p, bool broadcast) {
                 if (p[at_password + i] != settings_.password[i]) match = false;
             if (match) logged_in_ = true;
             uint8_t verdict = match ? op_login_unicast : op_login_refused;
-            return {answer{packet_b::short_answer(answer_opcode(opcode, verdict), sequence,
-                                                  settings_.id)}};
+            return {answer{
+                packet_b::short_answer(answer_opcode(opcode, verdict), sequence, settings_.id)}};
         }
 
         case op_logout_broadcast:

@@ -33,8 +33,8 @@ std::string bounded(const char *field, size_t width) {
 bool report(const char *call, int32_t result, const std::string &detail = "") {
     const bool ok = result == KX_OK;
     std::printf("  %-26s -> %2d %s%s%s%s\n", call, result, result < 0 ? "FAILED: " : "",
-                kxtools::result_meaning(result),
-                ok && !detail.empty() ? ": " : "", ok ? detail.c_str() : "");
+                kxtools::result_meaning(result), ok && !detail.empty() ? ": " : "",
+                ok ? detail.c_str() : "");
     return ok;
 }
 
@@ -48,7 +48,8 @@ void print_devices(const kx_device_record *records, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
         const kx_device_record &d = records[i];
         std::printf("  %-3d %-6s %-16s %-22s %-10s\n", i + 1, family_letter(d.family),
-                    bounded(d.ip_address, sizeof d.ip_address).c_str(), id_text(d.device_id).c_str(),
+                    bounded(d.ip_address, sizeof d.ip_address).c_str(),
+                    id_text(d.device_id).c_str(),
                     bounded(d.device_name, sizeof d.device_name).c_str());
     }
 }

@@ -3,9 +3,10 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include "platform/entry.h"
+
 #include <windows.h>
 
-#include "platform/entry.h"
 #include "platform/platform.h"
 
 namespace {
@@ -19,18 +20,24 @@ bool sockets_started = false;
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     kx::load_notice notice;
     switch (reason) {
-    case DLL_PROCESS_ATTACH: notice = kx::load_notice::process_attach; break;
-    // A non-null reserved argument on detach means the process is ending.
-    case DLL_PROCESS_DETACH:
-        notice = reserved != nullptr ? kx::load_notice::process_exit
-                                     : kx::load_notice::process_detach;
-        break;
-    case DLL_THREAD_ATTACH: notice = kx::load_notice::thread_attach; break;
-    case DLL_THREAD_DETACH: notice = kx::load_notice::thread_detach; break;
-    default: return TRUE;
+        case DLL_PROCESS_ATTACH:
+            notice = kx::load_notice::process_attach;
+            break;
+        // A non-null reserved argument on detach means the process is ending.
+        case DLL_PROCESS_DETACH:
+            notice = reserved != nullptr ? kx::load_notice::process_exit
+                                         : kx::load_notice::process_detach;
+            break;
+        case DLL_THREAD_ATTACH:
+            notice = kx::load_notice::thread_attach;
+            break;
+        case DLL_THREAD_DETACH:
+            notice = kx::load_notice::thread_detach;
+            break;
+        default:
+            return TRUE;
     }
-    return kx::on_load_notice(notice, sockets_started, kx::platform::startup,
-                              kx::platform::cleanup)
+    return kx::on_load_notice(notice, sockets_started, kx::platform::startup, kx::platform::cleanup)
                ? TRUE
                : FALSE;
 }

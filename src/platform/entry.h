@@ -23,22 +23,21 @@ enum class load_notice {
 // cleanup without a matching start-up would take Windows Sockets away from
 // whatever else in the process started them, so it is skipped.
 // Returns false only for a failed process attach.
-inline bool on_load_notice(load_notice notice, bool &started, bool (*start)(),
-                           void (*stop)()) {
+inline bool on_load_notice(load_notice notice, bool &started, bool (*start)(), void (*stop)()) {
     switch (notice) {
-    case load_notice::process_attach:
-        started = start();
-        return started;
-    case load_notice::process_detach:
-        if (started) stop();
-        started = false;
-        return true;
-    case load_notice::process_exit:
-        started = false;
-        return true;
-    case load_notice::thread_attach:
-    case load_notice::thread_detach:
-        return true;
+        case load_notice::process_attach:
+            started = start();
+            return started;
+        case load_notice::process_detach:
+            if (started) stop();
+            started = false;
+            return true;
+        case load_notice::process_exit:
+            started = false;
+            return true;
+        case load_notice::thread_attach:
+        case load_notice::thread_detach:
+            return true;
     }
     return true;
 }

@@ -14,10 +14,10 @@
 #define NOMINMAX
 #endif
 #include <winsock2.h>
-#include <ws2ipdef.h>
-#include <windows.h>
 #include <iphlpapi.h>
 #include <mstcpip.h>
+#include <windows.h>
+#include <ws2ipdef.h>
 
 #include <cstring>
 
@@ -49,8 +49,7 @@ bool has_event(const udp_socket &sock) { return sock.event != 0; }
 void turn_off_report(SOCKET s, DWORD control) {
     BOOL report = FALSE;
     DWORD returned = 0;
-    (void)::WSAIoctl(s, control, &report, sizeof report, nullptr, 0, &returned, nullptr,
-                     nullptr);
+    (void)::WSAIoctl(s, control, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
 }
 
 void ignore_icmp_errors(SOCKET s) {
@@ -130,9 +129,8 @@ bool wait_readable(udp_socket &sock, int timeout_ms) {
 void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *bytes,
              size_t length) {
     sockaddr_in sa = make_address(address, port);
-    (void)::sendto(socket_of(sock), reinterpret_cast<const char *>(bytes),
-                   static_cast<int>(length), 0, reinterpret_cast<const sockaddr *>(&sa),
-                   sizeof sa);
+    (void)::sendto(socket_of(sock), reinterpret_cast<const char *>(bytes), static_cast<int>(length),
+                   0, reinterpret_cast<const sockaddr *>(&sa), sizeof sa);
 }
 
 int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &sender) {
@@ -140,9 +138,9 @@ int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &s
     int from_length = sizeof from;
     // A datagram larger than the buffer fails with WSAEMSGSIZE (and is
     // discarded); an empty queue fails with WSAEWOULDBLOCK. Both are -1.
-    const int n = ::recvfrom(socket_of(sock), reinterpret_cast<char *>(buffer),
-                             static_cast<int>(capacity), 0, reinterpret_cast<sockaddr *>(&from),
-                             &from_length);
+    const int n =
+        ::recvfrom(socket_of(sock), reinterpret_cast<char *>(buffer), static_cast<int>(capacity), 0,
+                   reinterpret_cast<sockaddr *>(&from), &from_length);
     if (n == SOCKET_ERROR) return -1;
     sender = from.sin_addr.s_addr;
     return n;
@@ -187,7 +185,9 @@ int directed_broadcasts(ipv4_net *addresses, int capacity) {
     return stored;
 }
 
-void sleep_ms(int milliseconds) { ::Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0); }
+void sleep_ms(int milliseconds) {
+    ::Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
+}
 
 int64_t now_ms() { return static_cast<int64_t>(::GetTickCount64()); }
 

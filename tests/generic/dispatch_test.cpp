@@ -71,14 +71,14 @@ class busy_local_port {
 kxsim::device_a &add_device_a(kxsim::lan &lan) {
     auto &dev = lan.add<kxsim::device_a>(ip_a, id_text_a, "ALPHA-9");
     const std::pair<const char *, const char *> values[] = {
-        {"PN", "4101"},        {"RM", "5"},           {"DI", "127.0.0.9"},
-        {"DP", "5020"},        {"GI", "127.0.0.254"}, {"NM", "255.255.0.0"},
-        {"BR", "6"},           {"PR", "2"},           {"BB", "0"},
-        {"ML", "65000"},       {"MD", "200"},         {"TP", "4"},
-        {"DH", "1"},           {"FC", "1"},           {"KL", "33"},
-        {"V", "A-1.07"},       {"DD", "1"},           {"LI", "10.1.2.3"},
-        {"Li", "10.1.2.4"},    {"WW", "1"},           {"DW", "dw-text-that-fills-thirty-byte"},
-        {"ON", "onval"},       {"PW", "secret"},      {"NB", "1"},
+        {"PN", "4101"},     {"RM", "5"},           {"DI", "127.0.0.9"},
+        {"DP", "5020"},     {"GI", "127.0.0.254"}, {"NM", "255.255.0.0"},
+        {"BR", "6"},        {"PR", "2"},           {"BB", "0"},
+        {"ML", "65000"},    {"MD", "200"},         {"TP", "4"},
+        {"DH", "1"},        {"FC", "1"},           {"KL", "33"},
+        {"V", "A-1.07"},    {"DD", "1"},           {"LI", "10.1.2.3"},
+        {"Li", "10.1.2.4"}, {"WW", "1"},           {"DW", "dw-text-that-fills-thirty-byte"},
+        {"ON", "onval"},    {"PW", "secret"},      {"NB", "1"},
     };
     for (auto [key, value] : values) dev.set_setting(key, value);
     return dev;
@@ -202,7 +202,8 @@ TEST(GenericDispatch, QuickSettingsReachTheFamilyOfTheRecord) {
     EXPECT_EQ(kx_setting_databit(ip_b, 7, &device_b), KX_OK);
     EXPECT_EQ(dev_b.last_serial_block(), (std::array<uint8_t, 6>{0xFF, 0xFF, 7, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(kx_setting_baud(ip_b, 115200, &device_b), KX_OK);
-    EXPECT_EQ(dev_b.last_serial_block(), (std::array<uint8_t, 6>{0x80, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(dev_b.last_serial_block(),
+              (std::array<uint8_t, 6>{0x80, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(dev_b.serial_blocks(), 3);
     // Nothing of family A went to the family B device's protocol port.
     EXPECT_EQ(lan.received_on(kxsim::family_b_port).size(), 3u);

@@ -33,8 +33,8 @@ void put_text(char (&field)[N], const std::string &text) {
 const uint8_t *bytes_of(const void *record) { return static_cast<const uint8_t *>(record); }
 
 // Offsets of a record, from..to inclusive, that still hold byte.
-::testing::AssertionResult holds(const void *record, std::initializer_list<std::pair<int, int>> runs,
-                                 uint8_t byte) {
+::testing::AssertionResult holds(const void *record,
+                                 std::initializer_list<std::pair<int, int>> runs, uint8_t byte) {
     for (auto [from, to] : runs)
         for (int at = from; at <= to; ++at)
             if (bytes_of(record)[at] != byte)
@@ -208,8 +208,8 @@ TEST(MappingA, AddressFieldsMoveOnlyTheirFirst16Bytes) {
     kxa_settings_record a = sample_a();
     kx_settings_record from_plain{};
     settings_a_to_generic(from_plain, a);
-    for (char *field : {a.ip_address, a.dest_ip, a.subnet_mask, a.gateway, a.li_address,
-                        a.li_address_2})
+    for (char *field :
+         {a.ip_address, a.dest_ip, a.subnet_mask, a.gateway, a.li_address, a.li_address_2})
         std::memset(field + 16, 'x', 4);
     kx_settings_record from_marked{};
     settings_a_to_generic(from_marked, a);
@@ -218,8 +218,8 @@ TEST(MappingA, AddressFieldsMoveOnlyTheirFirst16Bytes) {
     // Generic to family A: they are not written.
     kxa_settings_record to = filled<kxa_settings_record>(0xAB);
     generic_to_settings_a(to, from_plain);
-    for (const char *field : {to.ip_address, to.dest_ip, to.subnet_mask, to.gateway,
-                              to.li_address, to.li_address_2})
+    for (const char *field :
+         {to.ip_address, to.dest_ip, to.subnet_mask, to.gateway, to.li_address, to.li_address_2})
         EXPECT_TRUE(holds(field, {{16, 19}}, 0xAB));
 }
 
@@ -239,9 +239,10 @@ TEST(MappingB, BaudHundreds) {
     settings_b_to_generic(g, b);
     EXPECT_EQ(uint32_t{g.baud_rate}, 115200u);
     const std::pair<uint32_t, uint16_t> cases[] = {
-        {115200, 1152}, {57600, 576}, {230400, 2304}, {110, 1},
-        {99, 0},        {9650, 96},   {6553500, 65535},
-        {7000000, 70000 & 0xFFFF},  // only the low 16 bits of the hundreds
+        {115200, 1152},   {57600, 576},
+        {230400, 2304},   {110, 1},
+        {99, 0},          {9650, 96},
+        {6553500, 65535}, {7000000, 70000 & 0xFFFF},  // only the low 16 bits of the hundreds
     };
     for (auto [rate, hundreds] : cases) {
         g.baud_rate = rate;
@@ -320,7 +321,7 @@ TEST(MappingB, AddressTexts) {
     put_text(g.li_address, "255.255.255.255");
     kxb_settings_record b{};
     generic_to_settings_b(b, g);
-    auto addr = [](const uint8_t (&a)[4]) {
+    auto addr = [](const uint8_t(&a)[4]) {
         return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) +
                "." + std::to_string(a[3]);
     };

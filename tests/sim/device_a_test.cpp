@@ -1,18 +1,18 @@
 // The simulated family A device, examined with raw datagrams from a plain
 // UDP socket on the host port, so that its answers are checked
 // independently of the library.
+#include "device_a.h"
+
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "device_a.h"
 #include "lan.h"
 
 namespace {
@@ -143,13 +143,12 @@ TEST_F(SimDeviceA, LoginChecksTheWholePassword) {
 TEST_F(SimDeviceA, EveryGetCommandAnswersItsValueAndTag) {
     // The read list as the device knows it, written out independently.
     const std::vector<std::pair<std::string, std::string>> read_list = {
-        {"FE", "GFE|21"}, {"IP", "GIP|22"}, {"PN", "GPN|23"}, {"RM", "GRM|24"},
-        {"DI", "GDI|25"}, {"DP", "GDP|26"}, {"GI", "GGI|27"}, {"NM", "GNM|28"},
-        {"BR", "GBR|29"}, {"PR", "GPR|2A"}, {"BB", "GBB|2B"}, {"ML", "GML|2C"},
-        {"MD", "GMD|2D"}, {"TP", "GTP|2E"}, {"DN", "GDN|2F"}, {"DH", "GDH|30"},
-        {"FC", "GFC|31"}, {"KL", "GKL|32"}, {"V", "V|33"},    {"DD", "GDD|34"},
-        {"LI", "GLI|35"}, {"Li", "GLi|36"}, {"WW", "GWW|37"}, {"DW", "GDW|38"},
-        {"ON", "GON|39"}, {"PW", "GPW|3A"}, {"T", "T|3B"},    {"NB", "GNB|3C"},
+        {"FE", "GFE|21"}, {"IP", "GIP|22"}, {"PN", "GPN|23"}, {"RM", "GRM|24"}, {"DI", "GDI|25"},
+        {"DP", "GDP|26"}, {"GI", "GGI|27"}, {"NM", "GNM|28"}, {"BR", "GBR|29"}, {"PR", "GPR|2A"},
+        {"BB", "GBB|2B"}, {"ML", "GML|2C"}, {"MD", "GMD|2D"}, {"TP", "GTP|2E"}, {"DN", "GDN|2F"},
+        {"DH", "GDH|30"}, {"FC", "GFC|31"}, {"KL", "GKL|32"}, {"V", "V|33"},    {"DD", "GDD|34"},
+        {"LI", "GLI|35"}, {"Li", "GLi|36"}, {"WW", "GWW|37"}, {"DW", "GDW|38"}, {"ON", "GON|39"},
+        {"PW", "GPW|3A"}, {"T", "T|3B"},    {"NB", "GNB|3C"},
     };
     for (const auto &[key, command] : read_list) first.set_setting(key, "v" + key);
     for (const auto &[key, command] : read_list)

@@ -1,8 +1,9 @@
 // The simulated family B device, examined with hand-built datagrams from a
 // plain UDP socket: the simulator must hold the wire format on its own.
-#include <gtest/gtest.h>
+#include "device_b.h"
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,7 +12,6 @@
 #include <optional>
 #include <string>
 
-#include "device_b.h"
 #include "kxconf.h"
 #include "lan.h"
 
@@ -335,7 +335,8 @@ TEST_F(DeviceB, SerialBlockAppliesOnlyTheFieldsThatAreNotAllOnes) {
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->size(), 36u);
     EXPECT_TRUE(crc_good(*answer));
-    EXPECT_EQ(first.last_serial_block(), (std::array<uint8_t, 6>{0x80, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(first.last_serial_block(),
+              (std::array<uint8_t, 6>{0x80, 0x04, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(first.settings().baud_hundreds, 1152);
     EXPECT_EQ(first.settings().data_bits, 8);
     EXPECT_EQ(first.settings().parity, 0);

@@ -19,14 +19,13 @@
  * any failure.
  */
 #include <winsock2.h>
-#include <windows.h>
-
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 #include "kxconf.h"
 #include "namespace_guard.h"
@@ -49,8 +48,7 @@ typedef int32_t(__stdcall *read_a_fn)(const char *, const char *, kxa_settings_r
                                       const kx_device_record *);
 typedef int32_t(__stdcall *write_a_fn)(const char *, const char *, const kxa_settings_record *,
                                        const kx_device_record *);
-typedef int32_t(__stdcall *login_b_fn)(const char *, const uint8_t *,
-                                       const kx_settings_record *);
+typedef int32_t(__stdcall *login_b_fn)(const char *, const uint8_t *, const kx_settings_record *);
 typedef int32_t(__stdcall *logout_b_fn)(const char *, const uint8_t *);
 typedef int32_t(__stdcall *read_b_fn)(const char *, const uint8_t *, kxb_settings_record *,
                                       const kx_device_record *);
@@ -96,21 +94,41 @@ static struct api {
     discover_fn kx_discover;
 } kx;
 
-#define EXPORT(name) {#name, offsetof(struct api, name)}
+#define EXPORT(name) \
+    { #name, offsetof(struct api, name) }
 static const struct {
     const char *name;
     size_t offset;
 } exports[] = {
-    EXPORT(cal_crc),          EXPORT(kxa_search_all),    EXPORT(kxa_search_one),
-    EXPORT(kxa_login),        EXPORT(kxa_logout),        EXPORT(kxa_read_setting),
-    EXPORT(kxa_write_setting), EXPORT(kxa_setting_baud), EXPORT(kxa_setting_parity),
-    EXPORT(kxa_setting_databit), EXPORT(kxb_search_all), EXPORT(kxb_search_one),
-    EXPORT(kxb_login),        EXPORT(kxb_logout),        EXPORT(kxb_read_setting),
-    EXPORT(kxb_write_setting), EXPORT(kxb_setting_baud), EXPORT(kxb_setting_parity),
-    EXPORT(kxb_setting_databit), EXPORT(kx_search_all),  EXPORT(kx_search_one),
-    EXPORT(kx_login),         EXPORT(kx_logout),         EXPORT(kx_read_setting),
-    EXPORT(kx_write_setting), EXPORT(kx_setting_baud),   EXPORT(kx_setting_parity),
-    EXPORT(kx_setting_databit), EXPORT(kx_discover),
+    EXPORT(cal_crc),
+    EXPORT(kxa_search_all),
+    EXPORT(kxa_search_one),
+    EXPORT(kxa_login),
+    EXPORT(kxa_logout),
+    EXPORT(kxa_read_setting),
+    EXPORT(kxa_write_setting),
+    EXPORT(kxa_setting_baud),
+    EXPORT(kxa_setting_parity),
+    EXPORT(kxa_setting_databit),
+    EXPORT(kxb_search_all),
+    EXPORT(kxb_search_one),
+    EXPORT(kxb_login),
+    EXPORT(kxb_logout),
+    EXPORT(kxb_read_setting),
+    EXPORT(kxb_write_setting),
+    EXPORT(kxb_setting_baud),
+    EXPORT(kxb_setting_parity),
+    EXPORT(kxb_setting_databit),
+    EXPORT(kx_search_all),
+    EXPORT(kx_search_one),
+    EXPORT(kx_login),
+    EXPORT(kx_logout),
+    EXPORT(kx_read_setting),
+    EXPORT(kx_write_setting),
+    EXPORT(kx_setting_baud),
+    EXPORT(kx_setting_parity),
+    EXPORT(kx_setting_databit),
+    EXPORT(kx_discover),
 };
 #define EXPORT_COUNT (sizeof exports / sizeof exports[0])
 
@@ -157,8 +175,8 @@ static void expect_int(int line, const char *what, long long got, long long want
     if (got != want) fail(line, "%s is %lld, expected %lld", what, got, want);
 }
 #define EXPECT_INT(got, want) expect_int(__LINE__, #got, (long long)(got), (long long)(want))
-#define EXPECT(condition) \
-    do { \
+#define EXPECT(condition)                                   \
+    do {                                                    \
         if (!(condition)) fail(__LINE__, "%s", #condition); \
     } while (0)
 
@@ -183,8 +201,8 @@ static void expect_address_bytes(int line, const char *what, const uint8_t *byte
                                  const char *dotted) {
     unsigned long parsed = inet_addr(dotted);
     if (memcmp(bytes, &parsed, 4) != 0)
-        fail(line, "%s is %u.%u.%u.%u, expected %s", what, bytes[0], bytes[1], bytes[2],
-             bytes[3], dotted);
+        fail(line, "%s is %u.%u.%u.%u, expected %s", what, bytes[0], bytes[1], bytes[2], bytes[3],
+             dotted);
 }
 #define EXPECT_ADDRESS(field, dotted) expect_address_bytes(__LINE__, #field, (field), (dotted))
 
@@ -204,20 +222,20 @@ static void stack_after(const char *name, uintptr_t before, uintptr_t after, int
 }
 
 /* result = kx.name(arguments...), with the stack check around the call. */
-#define CALL(result, name, ...) \
-    do { \
-        uintptr_t sp_before_, sp_after_; \
-        READ_SP(sp_before_); \
-        (result) = kx.name(__VA_ARGS__); \
-        READ_SP(sp_after_); \
+#define CALL(result, name, ...)                              \
+    do {                                                     \
+        uintptr_t sp_before_, sp_after_;                     \
+        READ_SP(sp_before_);                                 \
+        (result) = kx.name(__VA_ARGS__);                     \
+        READ_SP(sp_after_);                                  \
         stack_after(#name, sp_before_, sp_after_, __LINE__); \
     } while (0)
 
 /* The call's result must be want. */
-#define EXPECT_CALL(want, name, ...) \
-    do { \
-        int32_t got_; \
-        CALL(got_, name, __VA_ARGS__); \
+#define EXPECT_CALL(want, name, ...)               \
+    do {                                           \
+        int32_t got_;                              \
+        CALL(got_, name, __VA_ARGS__);             \
         expect_int(__LINE__, #name, got_, (want)); \
     } while (0)
 
@@ -269,8 +287,8 @@ static kx_settings_record login_record(uint8_t family, const char *password) {
     kx_settings_record r;
     memset(&r, 0, sizeof r);
     r.family = family;
-    memcpy(r.password, password, strlen(password) < sizeof r.password ? strlen(password)
-                                                                          : sizeof r.password);
+    memcpy(r.password, password,
+           strlen(password) < sizeof r.password ? strlen(password) : sizeof r.password);
     return r;
 }
 
@@ -381,8 +399,8 @@ static void search_all_a(void) {
     }
     /* Nothing beyond the slot after the last device is written. */
     if (count >= 0 && count + 1 < (int32_t)(sizeof records / sizeof records[0]))
-        EXPECT(all_bytes(&records[count + 1], sizeof records - (size_t)(count + 1) * sizeof records[0],
-                         0xCC));
+        EXPECT(all_bytes(&records[count + 1],
+                         sizeof records - (size_t)(count + 1) * sizeof records[0], 0xCC));
 }
 
 static void search_one_a(void) {
@@ -556,8 +574,8 @@ static void search_all_b(void) {
             expect_search_fields_b(__LINE__, r, &family_b[i]);
     }
     if (count >= 0 && count + 1 < (int32_t)(sizeof records / sizeof records[0]))
-        EXPECT(all_bytes(&records[count + 1], sizeof records - (size_t)(count + 1) * sizeof records[0],
-                         0xCC));
+        EXPECT(all_bytes(&records[count + 1],
+                         sizeof records - (size_t)(count + 1) * sizeof records[0], 0xCC));
 }
 
 static void search_one_b(void) {
@@ -928,8 +946,9 @@ static void run(const char *name, void (*scenario)(void)) {
 }
 
 static int usage(void) {
-    fprintf(stderr, "usage: host_scenarios --quiet-lan | [--family-a ADDRESS=ID_TEXT]... "
-                    "[--family-b ADDRESS=ID_TEXT]...\n");
+    fprintf(stderr,
+            "usage: host_scenarios --quiet-lan | [--family-a ADDRESS=ID_TEXT]... "
+            "[--family-b ADDRESS=ID_TEXT]...\n");
     return 2;
 }
 
@@ -950,8 +969,9 @@ int main(int argc, char **argv) {
     }
     if (!quiet_lan && family_a_count + family_b_count == 0) return usage();
     if (outside_private_namespace()) {
-        fprintf(stderr, "refusing to run: under Wine this program must run inside a private "
-                        "network namespace (scripts/netns-run)\n");
+        fprintf(stderr,
+                "refusing to run: under Wine this program must run inside a private "
+                "network namespace (scripts/netns-run)\n");
         return 2;
     }
 
@@ -992,7 +1012,7 @@ int main(int argc, char **argv) {
         printf("FAIL %s: FreeLibrary(kxconf.dll) failed\n", ARCHITECTURE);
         ++failed;
     }
-    printf("scenarios %s: %d passed, %d failed, %d skipped; %d calls stack-checked\n",
-           ARCHITECTURE, passed, failed, skipped, calls_checked);
+    printf("scenarios %s: %d passed, %d failed, %d skipped; %d calls stack-checked\n", ARCHITECTURE,
+           passed, failed, skipped, calls_checked);
     return failed == 0 ? 0 : 1;
 }

@@ -13,8 +13,7 @@ int main(void) {
     int failures = 0;
     static const uint8_t digits[] = "123456789";
     const int32_t crc = cal_crc(digits, 9);
-    printf("%s linked host: cal_crc through the import library\n",
-           crc == 0x31C3 ? "PASS" : "FAIL");
+    printf("%s linked host: cal_crc through the import library\n", crc == 0x31C3 ? "PASS" : "FAIL");
     failures += crc != 0x31C3;
 
     /* Refused before any socket is opened: no address, no complete identifier. */

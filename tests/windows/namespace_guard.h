@@ -7,10 +7,9 @@
 #ifndef KXCONF_NAMESPACE_GUARD_H
 #define KXCONF_NAMESPACE_GUARD_H
 
-#include <windows.h>
-
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 /* 1 under Wine when some interface other than lo exists (or cannot be
    read), 0 otherwise; on Windows itself the operator chose the network. */

@@ -7,6 +7,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include "platform/platform.h"
+
 #include <winsock2.h>
 #include <windows.h>
 
@@ -14,7 +16,6 @@
 #include <cstring>
 
 #include "platform/entry.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -85,10 +86,10 @@ void entry_cases() {
         CHECK(kx::on_load_notice(load_notice::process_attach, started, counting_start,
                                  counting_stop));
         CHECK(started && starts == 1 && stops == 0);
-        CHECK(kx::on_load_notice(load_notice::thread_attach, started, counting_start,
-                                 counting_stop));
-        CHECK(kx::on_load_notice(load_notice::thread_detach, started, counting_start,
-                                 counting_stop));
+        CHECK(
+            kx::on_load_notice(load_notice::thread_attach, started, counting_start, counting_stop));
+        CHECK(
+            kx::on_load_notice(load_notice::thread_detach, started, counting_start, counting_stop));
         CHECK(starts == 1 && stops == 0);
         CHECK(kx::on_load_notice(load_notice::process_detach, started, counting_start,
                                  counting_stop));
@@ -104,8 +105,8 @@ void entry_cases() {
         bool started = false;
         CHECK(kx::on_load_notice(load_notice::process_attach, started, counting_start,
                                  counting_stop));
-        CHECK(kx::on_load_notice(load_notice::process_exit, started, counting_start,
-                                 counting_stop));
+        CHECK(
+            kx::on_load_notice(load_notice::process_exit, started, counting_start, counting_stop));
         CHECK(starts == 1 && stops == 0 && !started);
     });
     run_case("entry: a failed start fails the load and the detach after it cleans nothing", [] {
@@ -259,10 +260,11 @@ void socket_cases() {
         char b[16];
         const int n = ::recvfrom(raw, b, sizeof b, 0, nullptr, nullptr);
         const int error = n < 0 ? ::WSAGetLastError() : 0;
-        std::printf("  note: left alone, this Winsock %s read readiness and %s for a "
-                    "port-unreachable\n",
-                    signalled ? "signals" : "does not signal",
-                    error == WSAECONNRESET ? "fails the receive" : "does not fail the receive");
+        std::printf(
+            "  note: left alone, this Winsock %s read readiness and %s for a "
+            "port-unreachable\n",
+            signalled ? "signals" : "does not signal",
+            error == WSAECONNRESET ? "fails the receive" : "does not fail the receive");
         ::WSACloseEvent(event);
         ::closesocket(raw);
     });
