@@ -28,13 +28,13 @@ char read_byte(int fd) {
 // The child: a namespace of its own with a simulated LAN, configured once the
 // parent has moved the device side of the veth pair into it; it lives until
 // the parent closes its pipe.
-[[noreturn]] void run_subnet(const subnet_spec &spec, int from_parent, int to_parent) {
+[[noreturn]] void run_subnet(const subnet_plan &plan, int from_parent, int to_parent) {
     try {
         if (::unshare(CLONE_NEWNET) != 0 || !run("ip link set lo up")) ::_exit(1);
         lan devices;  // checks that the new namespace holds only loopback
-        spec.populate(devices);
+        plan.populate(devices);
         if (::write(to_parent, "r", 1) != 1 || read_byte(from_parent) != 'g') ::_exit(1);
-        for (const std::string &address : spec.addresses)
+        for (const std::string &address : plan.addresses)
             if (!run("ip addr add " + address + "/24 brd + dev " + device_side_link)) ::_exit(1);
         if (!run(std::string("ip link set ") + device_side_link + " up")) ::_exit(1);
         if (::write(to_parent, "c", 1) != 1) ::_exit(1);
@@ -48,14 +48,14 @@ char read_byte(int fd) {
 
 }  // namespace
 
-subnets::subnets(const std::vector<subnet_spec> &specs) {
+subnets::subnets(const std::vector<subnet_plan> &plans) {
     if (!in_private_namespace())
         throw std::runtime_error("subnets are built only inside a private network namespace");
     try {
-        for (size_t i = 0; i < specs.size(); ++i) add(i, specs[i]);
-        if (!specs.empty())
+        for (size_t i = 0; i < plans.size(); ++i) add(i, plans[i]);
+        if (!plans.empty())
             require(run("ip route replace default dev " + members_.front().host_link + " src " +
-                        specs.front().prefix + ".1"),
+                        plans.front().prefix + ".1"),
                     "default route");
     } catch (...) {
         remove_all();
@@ -65,7 +65,7 @@ subnets::subnets(const std::vector<subnet_spec> &specs) {
 
 subnets::~subnets() { remove_all(); }
 
-void subnets::add(size_t index, const subnet_spec &spec) {
+void subnets::add(size_t index, const subnet_plan &plan) {
     int down[2], up[2];
     require(::pipe2(down, O_CLOEXEC) == 0 && ::pipe2(up, O_CLOEXEC) == 0, "pipe");
     const pid_t pid = ::fork();
@@ -76,7 +76,7 @@ void subnets::add(size_t index, const subnet_spec &spec) {
         for (const member &earlier : members_) ::close(earlier.to_child);
         ::close(down[1]);
         ::close(up[0]);
-        run_subnet(spec, down[0], up[1]);
+        run_subnet(plan, down[0], up[1]);
     }
     ::close(down[0]);
     ::close(up[1]);
@@ -90,11 +90,11 @@ void subnets::add(size_t index, const subnet_spec &spec) {
     bool linked = ready &&
                   run("ip link add " + m.host_link + " type veth peer name " + device_side_link +
                       " netns " + std::to_string(pid)) &&
-                  run("ip addr add " + spec.prefix + ".1/24 brd + dev " + m.host_link) &&
+                  run("ip addr add " + plan.prefix + ".1/24 brd + dev " + m.host_link) &&
                   run("ip link set " + m.host_link + " up");
     linked = linked && ::write(m.to_child, "g", 1) == 1 && read_byte(from_child) == 'c';
     ::close(from_child);
-    require(linked, "subnet " + spec.prefix + ".0/24");
+    require(linked, "subnet " + plan.prefix + ".0/24");
 }
 
 void subnets::remove_all() {

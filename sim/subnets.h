@@ -20,7 +20,7 @@
 
 namespace kxsim {
 
-struct subnet_spec {
+struct subnet_plan {
     std::string prefix;                   // "10.1.0"
     std::vector<std::string> addresses;   // the devices' addresses in it
     std::function<void(lan &)> populate;  // adds the devices, inside the subnet
@@ -29,7 +29,7 @@ struct subnet_spec {
 class subnets {
   public:
     // Throws when the namespace holds more than loopback or a step fails.
-    explicit subnets(const std::vector<subnet_spec> &specs);
+    explicit subnets(const std::vector<subnet_plan> &plans);
     ~subnets();
     subnets(const subnets &) = delete;
     subnets &operator=(const subnets &) = delete;
@@ -40,7 +40,7 @@ class subnets {
         int to_child = -1;  // closing it ends the subnet
         std::string host_link;
     };
-    void add(size_t index, const subnet_spec &spec);
+    void add(size_t index, const subnet_plan &plan);
     void remove_all();
     std::vector<member> members_;
 };

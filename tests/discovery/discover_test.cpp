@@ -145,7 +145,7 @@ std::set<std::string> devices_of(const kx_device_record *records, int32_t count)
 }
 
 // Two devices, one of each family, at <prefix>.2 and <prefix>.3.
-kxsim::subnet_spec subnet_of_two(const std::string &prefix, uint8_t n) {
+kxsim::subnet_plan subnet_of_two(const std::string &prefix, uint8_t n) {
     const std::string a = prefix + ".2", b = prefix + ".3";
     return {prefix, {a, b}, [=](kxsim::lan &lan) {
                 lan.add<kxsim::device_a>(a, "0.16.2.3.4." + std::to_string(n),
