@@ -188,20 +188,14 @@ nlohmann::json value_json(const kx_settings_record &record, const field &f) {
     return number_in(record, f);
 }
 
+// As a table shows it: texts with their odd bytes escaped, the rest as in JSON.
 std::string value_text(const kx_settings_record &record, const field &f) {
-    const auto *bytes = reinterpret_cast<const uint8_t *>(&record) + f.offset;
-    switch (f.type) {
-        case kind::text:
-        case kind::address:
-            return shown_text(reinterpret_cast<const char *>(bytes), f.width);
-        case kind::identifier:
-            return id_text(bytes);
-        case kind::family:
-        case kind::number:
-        case kind::baud:
-            break;
+    if (f.type == kind::text || f.type == kind::address) {
+        const auto *bytes = reinterpret_cast<const char *>(&record) + f.offset;
+        return shown_text(bytes, f.width);
     }
-    return std::to_string(number_in(record, f));
+    const nlohmann::json value = value_json(record, f);
+    return value.is_string() ? value.get<std::string>() : value.dump();
 }
 
 nlohmann::ordered_json settings_json(const kx_settings_record &record) {
