@@ -38,6 +38,9 @@ extern "C" {
 
 /* Result codes. */
 #define KX_OK 1
+/* kx_discover: the records listed are valid, but the system dropped answers
+   that asking again did not recover, so more devices may have answered. */
+#define KX_INCOMPLETE 2
 #define KX_FAMILY_B_ANSWER 16 /* kxa_search_one: a family B device answered */
 #define KX_E_SOCKET (-1)      /* socket preparation or receive failed */
 #define KX_E_REPLY (-2)       /* a reply arrived but is not acceptable */
@@ -49,6 +52,9 @@ extern "C" {
 
 /* kx_discover options. */
 #define KX_SEARCH_ALL_INTERFACES 1u /* also each adapter's directed broadcast */
+
+/* kx_set_option options. */
+#define KX_OPTION_EVERY_ADAPTER 1 /* value 0 (default) or 1, see kx_set_option */
 
 #pragma pack(push, 1)
 
@@ -253,6 +259,22 @@ KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *ip_text, uint32_t 
    pointer, a negative capacity or an unknown option bit, with nothing sent. */
 KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t capacity,
                                            int32_t *count, uint32_t options);
+
+/* Process-wide options, safe to set from any thread; every option is off
+   until set, so the functions above behave exactly as described.
+   KX_OPTION_EVERY_ADAPTER, value 0 or 1: with 1, every datagram that an
+   operation sends to 255.255.255.255 (family A commands and logins with an
+   empty address or a write's selection, the search_all functions, family B
+   logins, reads and logouts with an empty address) leaves by the adapter
+   whose subnet holds the device's address where one does, otherwise by every
+   up IPv4 adapter. Payloads and ports do not change; datagrams to a device's
+   own address are untouched.
+   Returns KX_OK, or KX_E_ARGUMENT for an unknown option or value. */
+KXCONF_API int32_t KXCONF_CALL kx_set_option(int32_t option, int32_t value);
+
+/* A short static English text for a result code ("login refused"); unknown
+   codes get one too. Never null. */
+KXCONF_API const char *KXCONF_CALL kx_result_text(int32_t result);
 
 #ifdef __cplusplus
 }

@@ -3,7 +3,7 @@
 # the shared library is checked against must name the same functions.
 # Usage: check-export-lists.sh HEADER DEF_FILE EXPORTS_LIST
 set -eu
-from_header=$(sed -n 's/^KXCONF_API [^(]* KXCONF_CALL \([a-z_0-9]*\)(.*/\1/p' "$1" | sort)
+from_header=$(sed -n 's/^KXCONF_API [^(]*[ *]KXCONF_CALL \([a-z_0-9]*\)(.*/\1/p' "$1" | sort)
 from_def=$(sed -n '/^EXPORTS/,$p' "$2" | sed '1d; s/;.*//; s/[[:space:]]//g; /^$/d' | sort)
 from_list=$(sort "$3")
 status=0
