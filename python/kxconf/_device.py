@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import ctypes
 import warnings
-from dataclasses import asdict, dataclass
+from dataclasses import dataclass, fields
 from ipaddress import IPv4Address
 from types import TracebackType
 from typing import Any, List, Optional, Type, Union
@@ -30,7 +30,7 @@ _OK = 1
 _INCOMPLETE = 2
 _CAPACITY = -7
 _SEARCH_ALL_INTERFACES = 1
-_CAPACITY_MOST = 1 << 20  # a 258 MB array; far beyond any network
+_CAPACITY_MOST = 65536  # a 17 MB array; far beyond any network
 
 
 def _call(operation: str, name: str, *arguments: Any) -> int:
@@ -71,7 +71,7 @@ class Device:
         return (
             address_bytes("ip_address", self.ip_address),
             _buffer(bytes(self.device_id)),
-            _buffer(device_record(asdict(self))),
+            _buffer(device_record({f.name: getattr(self, f.name) for f in fields(self)})),
         )
 
     def __str__(self) -> str:

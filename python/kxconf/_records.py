@@ -58,9 +58,9 @@ def read_address(record: bytes, offset: int, name: str) -> IPv4Address:
         raise ValueError(f"{name}: the device reported {text!r}, which is not an IPv4 address") from None
 
 
-def address_bytes(name: str, value: object) -> bytes:
+def address_bytes(name: str, value: Any) -> bytes:
     try:
-        address = IPv4Address(value)  # type: ignore[arg-type]
+        address = IPv4Address(value)
     except ValueError:
         raise ValueError(f"{name} {value!r}: not an IPv4 address") from None
     return str(address).encode("ascii")

@@ -68,8 +68,7 @@ class _OpenCode(enum.IntEnum):
 
     @classmethod
     def _missing_(cls, value: object) -> object:
-        fits = isinstance(value, int) and not isinstance(value, bool)
-        if not fits or not 0 <= value <= cls._largest():  # type: ignore[operator]
+        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= cls._largest():
             return None  # Enum raises ValueError
         member = int.__new__(cls, value)
         member._name_ = f"CODE_{value}"
