@@ -28,7 +28,6 @@ from .values import BaudRate, DataBits, DeviceId, Family, Option, Parity
 
 _OK = 1
 _INCOMPLETE = 2
-_CAPACITY = -7
 _SEARCH_ALL_INTERFACES = 1
 _CAPACITY_MOST = 65536  # a 17 MB array; far beyond any network
 
