@@ -88,4 +88,7 @@ else()
 endif()
 ]=])
 
+string(APPEND CPACK_PACKAGE_DESCRIPTION " It also holds the Python package kxconf for the \
+system's Python 3.")
+
 include(CPack)

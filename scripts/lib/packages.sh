@@ -27,3 +27,4 @@ linux_packages=(cmake make g++ libgtest-dev libgmock-dev iproute2 util-linux bin
                 libcli11-dev nlohmann-json3-dev libfmt-dev python3)
 # The dissector's test: tshark decodes a capture, python3 checks the result.
 linux_packages+=(tshark)
+linux_packages+=(python3-pytest python3-build python3-setuptools python3-wheel python3-venv)

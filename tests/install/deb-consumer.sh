@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes the .deb with cpack, unpacks it into a scratch root, and builds and
 # runs consumers against that root through find_package(kxconf) and through
-# pkg-config; the packaged kxtool and kxsim start and answer --help.
+# pkg-config; the packaged kxtool and kxsim start and answer --help, and the
+# Python package loads the packaged library.
 # Sends nothing; ctest still runs it in a private network namespace.
 # Usage: deb-consumer.sh BUILD_DIR SOURCE_DIR
 set -eu
@@ -31,4 +32,10 @@ LD_LIBRARY_PATH="$root/usr/lib" "$root/usr/bin/kxtool" --help >/dev/null
 crc=$(LD_LIBRARY_PATH="$root/usr/lib" "$root/usr/bin/kxtool" crc 123456789)
 [ "$crc" = 0x31C3 ] || { echo "FAIL packaged kxtool crc gave $crc"; exit 1; }
 "$root/usr/bin/kxsim" --help >/dev/null
-echo "the .deb installs a usable library, header, CMake and pkg-config files, kxtool and kxsim"
+# The Python package, for the system's Python 3, loads the packaged library.
+if [ -x /usr/bin/python3 ]; then
+    PYTHONPATH="$root/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
+        'import kxconf; assert kxconf.crc16(b"123456789") == 0x31C3; print(kxconf.library_path())' |
+        grep -q "^$root/usr/lib/libkxconf.so" || { echo "FAIL the packaged Python package"; exit 1; }
+fi
+echo "the .deb installs a usable library, header, CMake and pkg-config files, kxtool, kxsim and the Python package"

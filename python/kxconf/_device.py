@@ -1,0 +1,216 @@
+"""Devices, sessions and the module-level calls, over the C interface."""
+
+from __future__ import annotations
+
+import ctypes
+import warnings
+from dataclasses import dataclass, fields
+from ipaddress import IPv4Address
+from types import TracebackType
+from typing import Any, List, Optional, Type, Union
+
+from . import _library
+from ._records import (
+    DEVICE_RECORD_SIZE,
+    SETTINGS_RECORD_SIZE,
+    Settings,
+    address_bytes,
+    checked_baud,
+    checked_number,
+    device_record,
+    device_values,
+    login_record,
+    settings_from_record,
+    settings_record,
+)
+from .errors import CapacityError, IncompleteWarning, KxError, error_for
+from .values import BaudRate, DataBits, DeviceId, Family, Option, Parity
+
+_OK = 1
+_INCOMPLETE = 2
+_SEARCH_ALL_INTERFACES = 1
+_CAPACITY_MOST = 65536  # a 17 MB array; far beyond any network
+
+
+def _call(operation: str, name: str, *arguments: Any) -> int:
+    function = _library.function(name)
+    with _library.call_lock:
+        result = int(function(*arguments))
+    if result != _OK:
+        raise error_for(result, _library.result_text(result), operation)
+    return result
+
+
+def _buffer(data: bytes) -> ctypes.Array:
+    return ctypes.create_string_buffer(data, len(data))
+
+
+@dataclass(frozen=True)
+class Device:
+    """One device as discovery reports it (the device record)."""
+
+    family: Family
+    device_id: DeviceId
+    ip_address: IPv4Address
+    device_name: str
+    firmware_version: str
+    local_port: int
+    dest_ip: IPv4Address
+    subnet_mask: IPv4Address
+    gateway: IPv4Address
+    li_address: IPv4Address
+    li_address_2: IPv4Address
+
+    @classmethod
+    def _from_record(cls, record: bytes) -> Device:
+        return cls(**device_values(record))
+
+    def _arguments(self) -> tuple:
+        """The address, identifier and device record that the calls take."""
+        return (
+            address_bytes("ip_address", self.ip_address),
+            _buffer(bytes(self.device_id)),
+            _buffer(device_record({f.name: getattr(self, f.name) for f in fields(self)})),
+        )
+
+    def __str__(self) -> str:
+        return f"family {self.family.name} device {self.device_id} at {self.ip_address}"
+
+    def session(self, password: str) -> Session:
+        """Logs in when entered, logs out when left: ``with device.session("pw") as s:``."""
+        return Session(self, password)
+
+    def set_baud_rate(self, rate: Union[BaudRate, int]) -> None:
+        """Changes the serial-line speed at once, without a login."""
+        rate = checked_baud("baud rate", rate, self.family, quick=True)
+        self._quick("baud rate", "kx_setting_baud", rate)
+
+    def set_parity(self, parity: Union[Parity, int]) -> None:
+        """Changes the parity code at once (the code a read reports), without a login."""
+        code = int(Parity(parity))
+        if self.family == Family.A:
+            code = checked_number("parity", code, 0, 4, "a family A device's quick setting")
+            # The family A quick setting numbers odd and even the other way
+            # round from the device's settings; callers give the settings' code.
+            code = {1: 2, 2: 1}.get(code, code)
+        else:
+            # A code of 255 would tell the device to keep its parity.
+            code = checked_number("parity", code, 0, 254, "a family B device")
+        self._quick("parity", "kx_setting_parity", code)
+
+    def set_data_bits(self, bits: Union[DataBits, int]) -> None:
+        """Changes the number of data bits at once, without a login."""
+        low = 7 if self.family == Family.A else 5
+        bits = checked_number("data bits", int(DataBits(bits)), low, 8, f"a family {self.family.name} device")
+        self._quick("data bits", "kx_setting_databit", bits)
+
+    def _quick(self, what: str, name: str, value: int) -> None:
+        address, _, record = self._arguments()
+        _call(f"{what} of {self}", name, address, value, record)
+
+
+class Session:
+    """A login to one device; use it in a ``with`` statement, which logs out
+    on leaving, also when the block raises."""
+
+    def __init__(self, device: Device, password: str) -> None:
+        self.device = device
+        self._login = _buffer(login_record(device.family, password))
+        self._open = False
+
+    def __enter__(self) -> Session:
+        address, identifier, _ = self.device._arguments()
+        _call(f"login to {self.device}", "kx_login", address, identifier, self._login)
+        self._open = True
+        return self
+
+    def __exit__(
+        self,
+        kind: Optional[Type[BaseException]],
+        error: Optional[BaseException],
+        traceback: Optional[TracebackType],
+    ) -> None:
+        self._open = False
+        address, identifier, record = self.device._arguments()
+        try:
+            _call(f"logout from {self.device}", "kx_logout", address, identifier, record)
+        except KxError:
+            if error is None:
+                raise  # the block succeeded, so the failed logout is the news
+
+    def _check_open(self) -> None:
+        if not self._open:
+            raise RuntimeError("use the session inside its with statement")
+
+    def read(self) -> Settings:
+        """The device's complete settings."""
+        self._check_open()
+        address, identifier, record = self.device._arguments()
+        settings = ctypes.create_string_buffer(SETTINGS_RECORD_SIZE)
+        _call(f"read of {self.device}", "kx_read_setting", address, identifier, settings, record)
+        return settings_from_record(settings.raw)
+
+    def write(self, settings: Settings) -> None:
+        """Writes settings to the device; ValueError, with nothing sent, when a
+        value does not fit what the device's family carries."""
+        self._check_open()
+        packed = settings_record(settings, self.device.family, self.device.device_id)
+        address, identifier, record = self.device._arguments()
+        _call(f"write to {self.device}", "kx_write_setting", address, identifier, _buffer(packed), record)
+
+
+def discover(all_interfaces: bool = True, capacity: int = 1024) -> List[Device]:
+    """Finds the devices of both families, each once, in order of first answer.
+
+    all_interfaces: also search behind every network adapter (directed
+    broadcasts), not only by 255.255.255.255. When more than capacity devices
+    answer, raises CapacityError whose ``devices`` lists the first capacity.
+    When the system dropped answers, warns with IncompleteWarning.
+    """
+    capacity = checked_number("capacity", capacity, 1, _CAPACITY_MOST, "discover")
+    records = ctypes.create_string_buffer(DEVICE_RECORD_SIZE * capacity)
+    count = ctypes.c_int32(0)
+    options = _SEARCH_ALL_INTERFACES if all_interfaces else 0
+    function = _library.function("kx_discover")
+    with _library.call_lock:
+        result = int(function(records, capacity, ctypes.byref(count), options))
+    raw = records.raw
+    devices = [
+        Device._from_record(raw[i * DEVICE_RECORD_SIZE : (i + 1) * DEVICE_RECORD_SIZE])
+        for i in range(max(0, min(count.value, capacity)))
+    ]
+    if result == _OK:
+        return devices
+    text = _library.result_text(result)
+    if result == _INCOMPLETE:
+        warnings.warn(IncompleteWarning(f"discover: {text}"), stacklevel=2)
+        return devices
+    error = error_for(result, text, "discover")
+    if isinstance(error, CapacityError):
+        error.devices = devices
+    raise error
+
+
+def find(address: Union[str, IPv4Address]) -> Device:
+    """The device at one address, of either family; Timeout when none answers."""
+    text = address_bytes("address", address)
+    record = ctypes.create_string_buffer(DEVICE_RECORD_SIZE)
+    _call(f"search of {text.decode()}", "kx_search_one", text, record)
+    return Device._from_record(record.raw)
+
+
+def crc16(data: Union[bytes, bytearray, memoryview]) -> int:
+    """The CRC-16 of the family B protocol (polynomial 0x1021, initial 0)."""
+    data = bytes(data)
+    # The library takes the length modulo 65536, so longer data would get
+    # the CRC of a part of it.
+    checked_number("crc16 data length", len(data), 0, 0xFFFF, "crc16")
+    function = _library.function("cal_crc")
+    return int(function(data, len(data))) & 0xFFFF
+
+
+def set_option(option: Union[Option, int], value: Union[bool, int]) -> None:
+    """Sets a process-wide library option, e.g. ``set_option(Option.EVERY_ADAPTER, True)``."""
+    option = Option(option)
+    value = checked_number(option.name, value, 0, 1, "the option")
+    _call(f"set_option {option.name}", "kx_set_option", int(option), value)

@@ -1,0 +1,160 @@
+"""The kxconf package against kxsim: one test per behaviour.
+
+Expected values are literals from the devices below or kxsim's defaults.
+"""
+
+import dataclasses
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import zipfile
+from ipaddress import IPv4Address
+from pathlib import Path
+
+import pytest
+
+import kxconf
+from conftest import kxsim
+from kxconf import BaudRate, DataBits, Device, DeviceId, Family, Parity
+
+SOURCE = Path(__file__).resolve().parents[2]
+A, B = "127.0.0.2", "127.0.0.3"
+DEVICES = [
+    {"address": A, "family": 1, "device_id": "0.16.10.0.0.1", "device_name": "LAB-A",
+     "baud_rate": 19200},
+    {"address": B, "family": 16, "device_id": "0.16.11.0.0.2", "device_name": "LAB-B",
+     "password": "pw", "baud_rate": 115200, "stop_bits": 2},
+]
+PASSWORDS = {A: "", B: "pw"}
+
+
+def found(family, address, identifier, name, firmware):
+    loopback = IPv4Address("127.0.0.1")
+    return Device(family, DeviceId.parse(identifier), IPv4Address(address), name, firmware, 4001,
+                  loopback, IPv4Address("255.0.0.0"), loopback, IPv4Address(0), IPv4Address(0))
+
+
+def test_discover_lists_both_families_and_find_one():
+    with kxsim(devices=DEVICES):
+        devices = sorted(kxconf.discover(), key=lambda d: d.family)
+        assert devices == [found(Family.A, A, "0.16.10.0.0.1", "LAB-A", ""),
+                           found(Family.B, B, "0.16.11.0.0.2", "LAB-B", "B-2.03")]
+        assert str(devices[1].device_id) == "0.16.11.0.0.2"
+        assert kxconf.find(B) == devices[1]
+
+
+@pytest.mark.parametrize("address", [A, B])
+def test_session_read_modify_write_round_trip(address):
+    with kxsim(devices=DEVICES) as trace:
+        device = kxconf.find(address)
+        with device.session(PASSWORDS[address]) as s:
+            before = s.read()
+            assert (before.device_name, before.baud_rate, before.parity, before.data_bits) == (
+                ("LAB-A", BaudRate.B19200, Parity.NONE, DataBits.EIGHT) if address == A
+                else ("LAB-B", BaudRate.B115200, Parity.NONE, DataBits.EIGHT))
+            assert (before.dest_ip, before.stop_bits) == (IPv4Address("127.0.0.1"),
+                                                          1 if address == A else 2)
+            changed = dataclasses.replace(before, baud_rate=BaudRate.B57600, device_name="LINE-7",
+                                          dest_ip=IPv4Address("10.1.2.3"), dest_port=6001)
+            s.write(changed)
+        device.set_parity(Parity.EVEN)  # the code the settings hold, for either family
+        device.set_data_bits(DataBits.SEVEN)
+        mark = trace.mark()
+        with pytest.raises(RuntimeError), device.session(PASSWORDS[address]) as s:
+            after = s.read()
+            raise RuntimeError("the block fails")
+        sent = [line.split("  ")[-1] for line in trace.since(mark)]
+        if address == A:  # the read's closing byte, then the logout
+            assert sent[-2:] == ["A O", "A O"]
+        else:
+            assert sent[-1].startswith("B logout(21) ")
+        assert after == dataclasses.replace(changed, parity=Parity.EVEN, data_bits=DataBits.SEVEN)
+
+
+def test_failures_raise_their_exceptions():
+    silent, damaged = "127.0.0.4", "127.0.0.5"
+    devices = DEVICES + [
+        {"address": silent, "family": 16, "device_id": "0.16.11.0.0.4"},
+        {"address": damaged, "family": 16, "device_id": "0.16.11.0.0.5"},
+    ]
+    with kxsim("--fault", silent + ",silent,on=op=17", "--fault", damaged + ",bad-crc,on=op=11",
+               devices=devices):
+        with pytest.raises(kxconf.Timeout) as timeout, kxconf.find(silent).session(""):
+            pass
+        with pytest.raises(kxconf.Refused) as refused, kxconf.find(B).session("wrong"):
+            pass
+        with pytest.raises(kxconf.ReplyError) as damaged_reply, kxconf.find(damaged).session("") as s:
+            s.read()
+    assert (timeout.value.code, timeout.value.text) == (-3, "no matching reply in time")
+    assert (refused.value.code, refused.value.text) == (-6, "login refused")
+    assert (damaged_reply.value.code, damaged_reply.value.text) == (
+        -2, "a reply arrived but is not acceptable")
+    assert all(isinstance(e.value, kxconf.KxError) for e in (timeout, refused, damaged_reply))
+    assert str(refused.value) == (
+        "login to family B device 0.16.11.0.0.2 at 127.0.0.3: login refused (-6)")
+
+
+def test_values_that_do_not_fit_are_refused_with_nothing_sent():
+    with kxsim(devices=DEVICES) as trace:
+        a, b = kxconf.find(A), kxconf.find(B)
+        with a.session("") as s:
+            settings = s.read()
+            mark = trace.mark()
+            for change in ({"baud_rate": 14400}, {"device_name": "TEN-CHARS!"},
+                           {"dw_text": "a|b"}, {"stop_bits": 2}, {"dest_ip": "10.0.0.256"}):
+                with pytest.raises(ValueError):
+                    s.write(dataclasses.replace(settings, **change))
+            assert trace.since(mark) == []
+        mark = trace.mark()
+        for refused in (lambda: a.set_baud_rate(14400), lambda: a.set_parity(5),
+                        lambda: b.set_baud_rate(150), lambda: b.set_data_bits(9),
+                        lambda: kxconf.find("127.0.0.256"), lambda: kxconf.discover(capacity=0)):
+            with pytest.raises(ValueError):
+                refused()
+        assert trace.since(mark) == []
+
+
+def run(*command, **options):
+    return subprocess.run(command, capture_output=True, text=True, timeout=120, **options)
+
+
+def test_wheel_in_a_fresh_venv_runs_the_documented_session():
+    docs = (SOURCE / "docs" / "python.md").read_text()
+    session = re.search(r"```python\n(.*?)```", docs, re.S).group(1)
+    printed = re.search(r"```text\n(.*?)```", docs, re.S).group(1)
+    with tempfile.TemporaryDirectory() as work:
+        built = run(sys.executable, str(SOURCE / "python" / "build-wheel"),
+                    os.environ["KXCONF_LIBRARY"], os.environ["KXCONF_VERSION"], work)
+        assert built.returncode == 0, built.stdout + built.stderr
+        wheel = Path(work, f"kxconf-{os.environ['KXCONF_VERSION']}-py3-none-linux_x86_64.whl")
+        assert {"kxconf/libkxconf.so", "kxconf/py.typed"} <= set(zipfile.ZipFile(wheel).namelist())
+        venv = Path(work, "venv")
+        assert run(sys.executable, "-m", "venv", str(venv)).returncode == 0
+        python = str(venv / "bin" / "python")
+        installed = run(python, "-m", "pip", "install", "--no-index", "--disable-pip-version-check",
+                        str(wheel))
+        assert installed.returncode == 0, installed.stdout + installed.stderr
+        # Nothing from the source tree: the venv's own package and library.
+        env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "KXCONF_LIBRARY")}
+        where = run(python, "-c", "import kxconf; print(kxconf.library_path())", env=env, cwd=work)
+        assert where.stdout.startswith(str(venv)), where.stdout + where.stderr
+        with kxsim("--family-a", "1", "--family-b", "1"):
+            result = run(python, "-c", session, env=env, cwd=work)
+        assert (result.returncode, result.stdout) == (0, printed), result.stderr
+
+
+def test_loader_errors_name_the_file_and_what_to_install(tmp_path):
+    elf32 = tmp_path / "libkxconf.so"
+    elf32.write_bytes(b"\x7fELF\x01\x01\x01" + bytes(57))
+    cases = {
+        str(tmp_path / "absent.so"): f"KXCONF_LIBRARY names {tmp_path / 'absent.so'}, which is not a file",
+        str(elf32): f"{elf32} is a 32-bit library but this Python is 64-bit",
+        "": f"the library is not installed (tried {SOURCE / 'python' / 'kxconf' / 'libkxconf.so'}); "
+            "install the kxconf wheel",
+    }
+    for library, message in cases.items():
+        env = dict(os.environ, KXCONF_LIBRARY=library)
+        result = run(sys.executable, "-c", "import kxconf; kxconf.crc16(b'')", env=env)
+        assert "kxconf.errors.LibraryError: kxconf: " + message in result.stderr
