@@ -17,7 +17,7 @@ apt_run() {
     DEBIAN_FRONTEND=noninteractive apt-get -q "$@" >"$log" 2>&1 || status=$?
     apt_error=""
     if [ "$status" -ne 0 ]; then
-        apt_error=$(grep -m 1 '^E: ' "$log")
+        apt_error=$(grep -m 1 '^E: ' "$log" | sed 's/ \[IP: [^]]*\]$//')
         echo "apt-get $1 failed (status $status); its last lines:" >&2
         tail -n 12 "$log" | sed 's/^/    /' >&2
     fi
