@@ -1,10 +1,11 @@
 # Packages, made by cpack in the Linux build directory:
 #
 #   kxconf_VERSION_ARCH.deb      the shared library, header, CMake and
-#                                pkg-config files, kxtool and kxsim
+#                                pkg-config files, kxtool, kxsim and the
+#                                Wireshark dissector
 #   kxconf-VERSION-windows.zip   kxconf.dll, its two import libraries and
 #                                kxtool.exe for x86/ and x64/, the header,
-#                                and the README's Windows section
+#                                and docs/windows.md as README-windows.txt
 #
 # The zip takes its files from the two MinGW builds (presets mingw-i686 and
 # mingw-x86_64), so it is made only when KXCONF_WINDOWS_PACKAGE is on; it is
@@ -39,7 +40,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 set(CPACK_PACKAGE_DESCRIPTION
     "libkxconf finds, logs in to, reads and writes serial device servers of two families \
 over UDP. The package holds the shared library, its C header, CMake and pkg-config files, \
-the kxtool command-line tool and the kxsim simulator.")
+the kxtool command-line tool, the kxsim simulator and the Wireshark dissector.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
@@ -57,21 +58,9 @@ if(KXCONF_WINDOWS_PACKAGE)
   install(FILES ${PROJECT_SOURCE_DIR}/include/kxconf.h DESTINATION include COMPONENT windows
           EXCLUDE_FROM_ALL)
 
-  # The README's section on the Windows DLL, from its heading to the next
-  # heading of the same level, as a text file beside the DLLs.
-  file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
-  string(FIND "${readme}" "\n## The Windows DLL" begin)
-  if(begin LESS 0)
-    message(FATAL_ERROR "README.md has no section \"## The Windows DLL\"")
-  endif()
-  math(EXPR begin "${begin} + 1")
-  string(SUBSTRING "${readme}" ${begin} -1 section)
-  string(FIND "${section}" "\n## " end)
-  string(SUBSTRING "${section}" 0 ${end} section)
-  file(WRITE ${PROJECT_BINARY_DIR}/README-windows.txt "${section}\n")
-  install(FILES ${PROJECT_BINARY_DIR}/README-windows.txt DESTINATION . COMPONENT windows
-          EXCLUDE_FROM_ALL)
-  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/README.md)
+  # The guide to the Windows DLL, as a text file beside the DLLs.
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/windows.md DESTINATION . RENAME README-windows.txt
+          COMPONENT windows EXCLUDE_FROM_ALL)
 endif()
 
 # Each generator takes its own components: the .deb what the Linux build

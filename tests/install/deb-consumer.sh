@@ -1,8 +1,9 @@
 #!/bin/sh
 # Makes the .deb with cpack, unpacks it into a scratch root, and builds and
 # runs consumers against that root through find_package(kxconf) and through
-# pkg-config; the packaged kxtool and kxsim start and answer --help, and the
-# Python package loads the packaged library.
+# pkg-config; the packaged kxtool and kxsim start and answer, the Python
+# package loads the packaged library, and the packaged dissector loads in
+# tshark (tests/install/dissector-loads.sh).
 # Sends nothing; ctest still runs it in a private network namespace.
 # Usage: deb-consumer.sh BUILD_DIR SOURCE_DIR
 set -eu
@@ -28,8 +29,9 @@ flags=$(PKG_CONFIG_PATH="$root/usr/lib/pkgconfig" \
 cc -std=c99 -Wall -Wextra -Wpedantic -Werror "$src/tests/install/consumer/main.c" $flags -o "$work/pc"
 LD_LIBRARY_PATH="$root/usr/lib" "$work/pc"
 
-LD_LIBRARY_PATH="$root/usr/lib" "$root/usr/bin/kxtool" --help >/dev/null
-crc=$(LD_LIBRARY_PATH="$root/usr/lib" "$root/usr/bin/kxtool" crc 123456789)
+# The packaged kxtool finds the packaged library by its RPATH alone.
+"$root/usr/bin/kxtool" --help >/dev/null
+crc=$("$root/usr/bin/kxtool" crc 123456789)
 [ "$crc" = 0x31C3 ] || { echo "FAIL packaged kxtool crc gave $crc"; exit 1; }
 "$root/usr/bin/kxsim" --help >/dev/null
 # The Python package, for the system's Python 3, loads the packaged library.
@@ -38,4 +40,7 @@ if [ -x /usr/bin/python3 ]; then
         'import kxconf; assert kxconf.crc16(b"123456789") == 0x31C3; print(kxconf.library_path())' |
         grep -q "^$root/usr/lib/libkxconf.so" || { echo "FAIL the packaged Python package"; exit 1; }
 fi
-echo "the .deb installs a usable library, header, CMake and pkg-config files, kxtool, kxsim and the Python package"
+status=0
+"$src/tests/install/dissector-loads.sh" "$root" || status=$?
+[ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit 1
+echo "the .deb installs a usable library, header, CMake and pkg-config files, kxtool, kxsim, the Python package and the dissector"

@@ -49,14 +49,15 @@ def parsed(text):
 
 
 # The Wine loader per architecture (scripts/windows-test chooses them); an
-# empty one means this kernel cannot run that architecture's loader.
+# empty one means there is none here, for the reason KXCONF_NO_X86_WINE gives.
 loaders = {"x64": os.environ.get("KXCONF_WINE_X64", "wine"),
            "x86": os.environ.get("KXCONF_WINE_X86", "wine")}
 for arch in ("x64", "x86"):
     exe = os.path.join(ZIP, arch, "kxtool.exe")
     loader = loaders[arch]
     if not loader:
-        print(f"SKIP kxtool.exe ({arch}): this kernel cannot run 32-bit programs")
+        reason = os.environ.get("KXCONF_NO_X86_WINE") or "Wine cannot run it here"
+        print(f"SKIP kxtool.exe ({arch}): no {arch} Wine: {reason}")
         continue
 
     def kxtool(*args):

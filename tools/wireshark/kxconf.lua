@@ -11,9 +11,11 @@
 -- fields are named after the settings record (kxb.settings.dest_port, ...).
 
 -- A second copy (a personal one beside the installed one, or one given with
--- -X lua_script) leaves the first in place instead of failing to load.
-if rawget(_G, "kxconf_dissector_loaded") then return end
-kxconf_dissector_loaded = true
+-- -X lua_script) leaves the first in place instead of failing to load. Each
+-- plugin runs in an environment of its own, so the mark goes where every
+-- copy sees it: the shared package.loaded table.
+if package.loaded.kxconf_dissector then return end
+package.loaded.kxconf_dissector = true
 
 local DEVICE_PORT_A = 65535
 local DEVICE_PORT_B = 65280
