@@ -246,9 +246,16 @@ bool session::login(const std::string &password) {
     std::memcpy(login.password, password.data(), std::min(password.size(), sizeof login.password));
     const uint8_t *id = target_.record.device_id;
     int32_t result = traced("kx_login " + label(), kx_login(address_.c_str(), id, &login));
-    // Listed by the search but silent at its address: its address was
-    // changed and it has not restarted yet.
-    const bool readdressed = result == KX_E_TIMEOUT && !target_.answered && !address_.empty();
+    // Listed by the search, but silent at its address: if it does not
+    // answer a search there either, its address was changed and it has not
+    // restarted yet.
+    bool readdressed = false;
+    if (result == KX_E_TIMEOUT && !target_.answered && !address_.empty()) {
+        kx_device_record answer{};
+        const int32_t asked =
+            traced("kx_search_one " + address_, kx_search_one(address_.c_str(), &answer));
+        readdressed = asked != KX_OK || std::memcmp(answer.device_id, id, 6) != 0;
+    }
     if (readdressed && family_->reached_by_identifier) {
         address_.clear();
         result = traced("kx_login " + label() + " by identifier", kx_login("", id, &login));

@@ -64,7 +64,13 @@ const CLI::Validator assignment(
 // Where a command's password comes from, resolved after parsing.
 struct password_source {
     std::string given, file;
-    CLI::Option *given_option = nullptr;
+    std::vector<CLI::Option *> given_options;  // one --password per command
+
+    bool was_given() const {
+        for (const CLI::Option *o : given_options)
+            if (o->count() > 0) return true;
+        return false;
+    }
 };
 
 // The options every command that talks to devices shares.
@@ -76,9 +82,9 @@ struct shared {
 };
 
 void add_password(CLI::App *command, shared &s) {
-    s.password.given_option =
+    s.password.given_options.push_back(
         command->add_option("--password", s.password.given, "login password (default: empty)")
-            ->check(password_text);
+            ->check(password_text));
     command->add_option("--password-file", s.password.file,
                         "read the login password from the first line of FILE");
 }
@@ -99,15 +105,14 @@ void add_batch(CLI::App *command, shared &s, bool json) {
 
 // The password's source, read and checked; empty when it is acceptable.
 std::string resolve_password(const password_source &p, std::string &password) {
-    if (p.given_option != nullptr && p.given_option->count() > 0 && !p.file.empty())
-        return "--password and --password-file: give one";
+    if (p.was_given() && !p.file.empty()) return "--password and --password-file: give one";
     if (!p.file.empty()) {
         std::ifstream in(p.file, std::ios::binary);
         if (!in) return "--password-file: cannot read " + p.file;
         std::getline(in, password);  // an empty file is an empty password
         while (!password.empty() && (password.back() == '\r' || password.back() == '\n'))
             password.pop_back();
-    } else if (p.given_option != nullptr && p.given_option->count() > 0) {
+    } else if (p.was_given()) {
         password = p.given;
     } else if (const char *env = std::getenv("KXCONF_PASSWORD"); env != nullptr) {
         password = env;
