@@ -13,7 +13,10 @@ namespace kxtools {
 // "0.16.10.0.0.1"
 inline std::string identifier_text(const uint8_t *id) {
     std::string text;
-    for (int i = 0; i < 6; ++i) text += (i ? "." : "") + std::to_string(id[i]);
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0) text += '.';
+        text += std::to_string(id[i]);
+    }
     return text;
 }
 

@@ -466,7 +466,10 @@ bool baud_fits(uint32_t value, const family_traits &family) {
 
 std::string speeds_text(const family_traits &family) {
     std::string text;
-    for (uint32_t speed : family.speeds) text += (text.empty() ? "" : " ") + std::to_string(speed);
+    for (uint32_t speed : family.speeds) {
+        if (!text.empty()) text += ' ';
+        text += std::to_string(speed);
+    }
     if (family.speeds.empty())
         text = "multiples of " + std::to_string(family.speed_step) + " up to " +
                std::to_string(family.speed_max);
