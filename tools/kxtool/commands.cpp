@@ -105,7 +105,8 @@ probe probe_device(const kx_device_record &d) {
     probe p;
     const std::string listed = configured_address(d);
     kx_device_record answer{};
-    const int32_t asked = traced("kx_search_one " + listed, kx_search_one(listed.c_str(), &answer));
+    const int32_t asked =
+        traced("kx_search_one " + listed, [&] { return kx_search_one(listed.c_str(), &answer); });
     p.answers = asked == KX_OK && answer.family == d.family &&
                 std::memcmp(answer.device_id, d.device_id, sizeof d.device_id) == 0;
     p.configured = p.answers ? configured_address(answer) : listed;
@@ -114,8 +115,9 @@ probe probe_device(const kx_device_record &d) {
         // A search answer without the firmware version (family A's): a read
         // has it, and needs no login.
         kx_settings_record settings{};
-        const int32_t read = traced("kx_read_setting " + listed,
-                                    kx_read_setting(listed.c_str(), d.device_id, &settings, &d));
+        const int32_t read = traced("kx_read_setting " + listed, [&] {
+            return kx_read_setting(listed.c_str(), d.device_id, &settings, &d);
+        });
         if (read == KX_OK)
             p.firmware = shown_text(settings.firmware_version, sizeof settings.firmware_version);
     }
@@ -479,13 +481,16 @@ int quick_command(const std::string &name, const options &o) {
                     argument = family.quick_parity[argument];
                 const void *record = &w.device.record;
                 const int32_t result =
-                    name == "baud" ? traced("kx_setting_baud " + w.name,
-                                            kx_setting_baud(address.c_str(), argument, record))
+                    name == "baud"
+                        ? traced("kx_setting_baud " + w.name,
+                                 [&] { return kx_setting_baud(address.c_str(), argument, record); })
                     : name == "parity"
-                        ? traced("kx_setting_parity " + w.name,
-                                 kx_setting_parity(address.c_str(), argument, record))
-                        : traced("kx_setting_databit " + w.name,
-                                 kx_setting_databit(address.c_str(), argument, record));
+                        ? traced(
+                              "kx_setting_parity " + w.name,
+                              [&] { return kx_setting_parity(address.c_str(), argument, record); })
+                        : traced("kx_setting_databit " + w.name, [&] {
+                              return kx_setting_databit(address.c_str(), argument, record);
+                          });
                 if (result != KX_OK) {
                     code = exit_failed;
                     text = failure_text(w.name, name + " setting", result);

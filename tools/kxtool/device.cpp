@@ -41,11 +41,10 @@ std::string socket_failure(const std::string &what) {
 void set_verbose(bool on) { tracing = on; }
 bool verbose() { return tracing; }
 
-int32_t traced(const std::string &call, int32_t result) {
+void trace(const std::string &call, int32_t result, double milliseconds) {
     if (tracing)
-        std::fprintf(stderr, "%s: %d (%s)\n", call.c_str(), static_cast<int>(result),
-                     kx_result_text(result));
-    return result;
+        std::fprintf(stderr, "%s: %d (%s) in %.2f ms\n", call.c_str(), static_cast<int>(result),
+                     kx_result_text(result), milliseconds);
 }
 
 void complain(const std::string &message) {
@@ -85,7 +84,8 @@ std::string failure_text(const std::string &device, const std::string &operation
 std::string use_interface(const std::string &address) {
     // Limited broadcasts for a device leave by the adapter that holds its
     // address, or by every adapter, rather than by the default route alone.
-    traced("kx_set_option every adapter", kx_set_option(KX_OPTION_EVERY_ADAPTER, 1));
+    traced("kx_set_option every adapter",
+           [&] { return kx_set_option(KX_OPTION_EVERY_ADAPTER, 1); });
     if (address.empty()) return {};
     uint32_t wanted = 0;
     if (!address_value(address, wanted)) return "--interface: not an address: " + address;
@@ -109,8 +109,10 @@ search_result full_search() {
     search_result found;
     found.devices.resize(discovery_capacity);
     int32_t count = 0;
-    found.result = traced("kx_discover", kx_discover(found.devices.data(), discovery_capacity,
-                                                     &count, KX_SEARCH_ALL_INTERFACES));
+    found.result = traced("kx_discover", [&] {
+        return kx_discover(found.devices.data(), discovery_capacity, &count,
+                           KX_SEARCH_ALL_INTERFACES);
+    });
     if (!found.listed()) count = 0;
     found.devices.resize(static_cast<size_t>(count < 0 ? 0 : count));
     std::erase_if(found.devices,
@@ -163,8 +165,8 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
             return exit_refused;
         }
         kx_device_record record{};
-        const int32_t asked =
-            traced("kx_search_one " + wanted, kx_search_one(wanted.c_str(), &record));
+        const int32_t asked = traced("kx_search_one " + wanted,
+                                     [&] { return kx_search_one(wanted.c_str(), &record); });
         if (asked == KX_OK && wanted_family(record.family)) {
             out = {record, wanted, true};
             return exit_ok;
@@ -202,8 +204,8 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
     if (!by_address) {
         // Named by identifier: does it answer at the address it is configured with?
         kx_device_record record{};
-        const int32_t asked =
-            traced("kx_search_one " + out.address, kx_search_one(out.address.c_str(), &record));
+        const int32_t asked = traced("kx_search_one " + out.address,
+                                     [&] { return kx_search_one(out.address.c_str(), &record); });
         out.answered = asked == KX_OK && record.family == out.record.family &&
                        std::memcmp(record.device_id, out.record.device_id, 6) == 0;
     }
@@ -245,20 +247,22 @@ bool session::login(const std::string &password) {
     login.family = target_.record.family;
     std::memcpy(login.password, password.data(), std::min(password.size(), sizeof login.password));
     const uint8_t *id = target_.record.device_id;
-    int32_t result = traced("kx_login " + label(), kx_login(address_.c_str(), id, &login));
+    int32_t result =
+        traced("kx_login " + label(), [&] { return kx_login(address_.c_str(), id, &login); });
     // Listed by the search, but silent at its address: if it does not
     // answer a search there either, its address was changed and it has not
     // restarted yet.
     bool readdressed = false;
     if (result == KX_E_TIMEOUT && !target_.answered && !address_.empty()) {
         kx_device_record answer{};
-        const int32_t asked =
-            traced("kx_search_one " + address_, kx_search_one(address_.c_str(), &answer));
+        const int32_t asked = traced("kx_search_one " + address_,
+                                     [&] { return kx_search_one(address_.c_str(), &answer); });
         readdressed = asked != KX_OK || std::memcmp(answer.device_id, id, 6) != 0;
     }
     if (readdressed && family_->reached_by_identifier) {
         address_.clear();
-        result = traced("kx_login " + label() + " by identifier", kx_login("", id, &login));
+        result = traced("kx_login " + label() + " by identifier",
+                        [&] { return kx_login("", id, &login); });
     }
     if (result == KX_OK) {
         logged_in_ = true;
@@ -273,21 +277,24 @@ bool session::login(const std::string &password) {
 bool session::read(kx_settings_record &settings) {
     std::memset(&settings, 0, sizeof settings);
     const uint8_t *id = target_.record.device_id;
-    int32_t result = traced("kx_read_setting " + label(),
-                            kx_read_setting(address_.c_str(), id, &settings, &target_.record));
+    int32_t result = traced("kx_read_setting " + label(), [&] {
+        return kx_read_setting(address_.c_str(), id, &settings, &target_.record);
+    });
     if (result == KX_E_TIMEOUT && !fallback_.empty()) {
         address_ = fallback_;
         fallback_.clear();
-        result = traced("kx_read_setting " + label() + " at " + address_,
-                        kx_read_setting(address_.c_str(), id, &settings, &target_.record));
+        result = traced("kx_read_setting " + label() + " at " + address_, [&] {
+            return kx_read_setting(address_.c_str(), id, &settings, &target_.record);
+        });
     }
     return result == KX_OK || failed("settings read", result);
 }
 
 bool session::write(const kx_settings_record &settings) {
-    const int32_t result = traced(
-        "kx_write_setting " + label(),
-        kx_write_setting(address_.c_str(), target_.record.device_id, &settings, &target_.record));
+    const int32_t result = traced("kx_write_setting " + label(), [&] {
+        return kx_write_setting(address_.c_str(), target_.record.device_id, &settings,
+                                &target_.record);
+    });
     return result == KX_OK || failed("settings write", result);
 }
 
@@ -301,9 +308,9 @@ void session::readdressed(const std::string &new_address) {
 bool session::close() {
     if (!logged_in_) return true;
     logged_in_ = false;
-    const int32_t result =
-        traced("kx_logout " + label(),
-               kx_logout(address_.c_str(), target_.record.device_id, &target_.record));
+    const int32_t result = traced("kx_logout " + label(), [&] {
+        return kx_logout(address_.c_str(), target_.record.device_id, &target_.record);
+    });
     return result == KX_OK || failed("logout", result);
 }
 

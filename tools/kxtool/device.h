@@ -6,6 +6,7 @@
 // as texts that name the device and what did not happen.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,8 +26,17 @@ constexpr int exit_incomplete = 4;  // the search may have missed devices
 
 void set_verbose(bool on);
 bool verbose();
-// Prints one library call's result when verbose; returns it.
-int32_t traced(const std::string &call, int32_t result);
+// Prints one library call's result and time when verbose.
+void trace(const std::string &call, int32_t result, double milliseconds);
+// Runs one library call, traced; returns its result.
+template <typename Call>
+int32_t traced(const std::string &call, Call &&run) {
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t result = run();
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    trace(call, result, took.count());
+    return result;
+}
 // "kxtool: " + message on stderr.
 void complain(const std::string &message);
 // What did not happen, for a failed call: "no answer from 10.1.0.7
