@@ -58,6 +58,14 @@ int gather(const options &o, finder &f, std::vector<wanted> &out) {
     return exit_ok;
 }
 
+// The one device a command names; exit_ok, or the exit code (reported).
+int find_one(const options &o, finder &f, target &t) {
+    std::string error;
+    const int code = f.find(o.devices.front(), t, error);
+    if (code != exit_ok) complain(error);
+    return code;
+}
+
 bool read_settings(const target &t, const std::string &password, kx_settings_record &settings,
                    std::string &error) {
     session s(t);
@@ -194,12 +202,9 @@ int show_command(const options &o, bool save) {
     finder f(o.family);
     if (!is_batch(o)) {
         target t;
-        std::string error;
-        if (const int code = f.find(o.devices.front(), t, error); code != exit_ok) {
-            complain(error);
-            return code;
-        }
+        if (const int code = find_one(o, f, t); code != exit_ok) return code;
         kx_settings_record settings;
+        std::string error;
         if (!read_settings(t, o.password, settings, error)) {
             complain(error);
             return exit_failed;
@@ -268,10 +273,7 @@ int set_command(const options &o) {
         }
     finder f(o.family);
     target t;
-    if (const int code = f.find(o.devices.front(), t, error); code != exit_ok) {
-        complain(error);
-        return code;
-    }
+    if (const int code = find_one(o, f, t); code != exit_ok) return code;
     const change_outcome r = change_settings(t, o.password, changes, o.dry_run);
     if (o.dry_run && r.code == exit_ok) {
         for (const std::string &line : r.differences) fmt::print("{}\n", line);
@@ -308,10 +310,7 @@ int restore_command(const options &o) {
     }
     finder f(o.family);
     target t;
-    if (const int code = f.find(o.devices.front(), t, error); code != exit_ok) {
-        complain(error);
-        return code;
-    }
+    if (const int code = find_one(o, f, t); code != exit_ok) return code;
     assignments changes;
     if (plan_changes(source, t, true, changes, error) != exit_ok) {
         complain(o.file + ": " + error + ". Nothing was written");

@@ -147,23 +147,19 @@ int main(int argc, char **argv) {
     add_interfaces_flag(search, s);
 
     auto *show = app.add_subcommand("show", "log in, read and print every setting, log out");
-    show->add_option("DEVICE", o.devices, "address or identifier; several for a batch")
-        ->check(device_text);
-    add_batch(show, s, false);
-    add_password(show, s);
-    show->add_flag("--json", o.as_json, "JSON: the settings (several devices: a list of results)");
-    show->add_flag("--with-password", o.with_password, "include the password in the JSON");
-    add_interfaces_flag(show, s);
-
     auto *save = app.add_subcommand(
         "save", "print every setting as JSON for restore (without the password unless asked)");
-    save->add_option("DEVICE", o.devices, "address or identifier; several with --dir")
-        ->check(device_text);
-    add_batch(save, s, true);
-    add_password(save, s);
+    for (CLI::App *command : {show, save}) {
+        command->add_option("DEVICE", o.devices, "address or identifier; several for a batch")
+            ->check(device_text);
+        add_batch(command, s, false);
+        add_password(command, s);
+        command->add_flag("--json", o.as_json,
+                          "JSON (save: always; several devices: a list of results)");
+        command->add_flag("--with-password", o.with_password, "include the password in the JSON");
+        add_interfaces_flag(command, s);
+    }
     save->add_option("--dir", o.dir, "one file per device, DIR/IDENTIFIER.json, and a table");
-    save->add_flag("--with-password", o.with_password, "include the device's password");
-    add_interfaces_flag(save, s);
 
     auto *set = app.add_subcommand("set", "change settings: write them, read them back, compare");
     std::string one_device;  // set, restore and diff work on one device
