@@ -23,7 +23,7 @@ MUTE, MUTE_ID = "127.0.0.4", "0.16.11.0.0.3"  # family B, never answers a login
 # One password for the plant, which kxtool takes from KXCONF_PASSWORD below.
 DEVICES = [
     {"address": A, "family": 1, "device_id": A_ID, "device_name": "LAB-A",
-     "baud_rate": 19200, "dest_port": 6001, "password": "pw"},
+     "baud_rate": 19200, "dest_port": 6001, "password": "pw", "dw_text": "D" * 30},
     {"address": A2, "family": 1, "device_id": A2_ID, "device_name": "LAB-A2", "password": "pw"},
     {"address": B, "family": 16, "device_id": B_ID, "device_name": "LAB-B",
      "password": "pw", "baud_rate": 115200, "stop_bits": 2},
@@ -352,13 +352,16 @@ sim.wait()
 # the family A device falls silent after the login.
 faults = {"127.0.2.1": "late=1500", "127.0.2.2": "bad-crc", "127.0.2.3": "truncate=100",
           "127.0.2.4": "oversize=300", "127.0.2.5": "twice", "127.0.2.6": "strays=3"}
-args = ["--family-a", "1", "--family-b", str(len(faults)), "--fault", "127.0.1.1,silent-after,on=L"]
+args = ["--family-a", "1", "--family-b", str(len(faults)), "--fault", "127.0.1.1,silent-after,on=L",
+        "--family-b", "127.0.3.1=0.16.10.0.1.1"]  # family A's identifier on a family B device
 for address, what in faults.items():
     args += ["--fault", f"{address},{what},on=op=11"]
 sim, trace_file = start_sim(*args)
+twins = kxtool("show", "0.16.10.0.1.1", "--password", "")
+twin_b = kxtool("show", "0.16.10.0.1.1", "--family", "b", "--password", "")
 results = {address: kxtool("show", address, "--password", "") for address in faults}
-results["127.0.1.1"] = kxtool("show", "127.0.1.1", "--password", "")
-case("kxsim faults, named", [
+results["127.0.1.1"] = kxtool("show", "127.0.1.1", "--password", "")  # last: it falls silent
+case("kxsim faults, named; one identifier in two families", [
     (results["127.0.2.1"].returncode == 1 and "no answer from 127.0.2.1 (0.16.11.0.2.1) to the "
      "settings read within 1 s" in results["127.0.2.1"].stderr, results["127.0.2.1"].stderr),
     (all(results[a].returncode == 1 and "malformed" in results[a].stderr
@@ -369,6 +372,8 @@ case("kxsim faults, named", [
          for a in ("127.0.2.5", "127.0.2.6")), results["127.0.2.6"].stderr),
     (results["127.0.1.1"].returncode == 1 and
      "to the settings read within 1 s" in results["127.0.1.1"].stderr, results["127.0.1.1"].stderr),
+    (twins.returncode == 1 and "--family a or --family b" in twins.stderr, twins.stderr),
+    (twin_b.returncode == 0 and table(twin_b.stdout)["ip_address"] == "127.0.3.1", twin_b.stderr),
 ])
 sim.terminate()
 sim.wait()

@@ -28,10 +28,9 @@ std::string footer() {
            "(0.16.10.0.0.1), found by one search of every adapter.\n"
            "The password comes from --password, --password-file FILE or the environment\n"
            "variable KXCONF_PASSWORD, in that order; without one the login presents an empty one.\n"
-           "Identity fields (" +
+           "Identity fields, which must differ from device to device on a network (" +
            identity_names() +
-           ") are not copied by a clone\n"
-           "unless named with --set.\n"
+           "),\nare not copied by a clone unless named with --set.\n"
            "Exit codes: 0 success; 1 a device operation failed or a device did not keep a value\n"
            "(several devices: any failed); 2 usage error or a value refused before anything was\n"
            "sent; 3 no device answered; 4 the search may have missed devices.";
