@@ -141,9 +141,9 @@ int plan_changes(const settings_source &source, const target &device, bool requi
     const bool same_device = source.device_id ? *source.device_id == id : !require_id;
     if (!same_device && !source.clone) {
         error = fmt::format(
-            "it holds the settings of {}, not of {}: writing them would give it that device's "
-            "identity ({}); add --clone to copy the other settings (and --set FIELD for each "
-            "identity field to copy too)",
+            "it holds the settings of {}, not of {}; writing them would copy that device's "
+            "identity fields ({}) onto this one: add --clone to copy the other settings (and "
+            "--set FIELD for each identity field to copy too)",
             source.device_id ? "device " + *source.device_id : "another device (no device_id)",
             label(device), identity_names());
         return exit_refused;

@@ -43,7 +43,7 @@ const field fields_table[] = {
      true,
      {},
      "characters",
-     "configuration password, which the login presents; never shown in a table"},
+     "configuration password, which the login presents"},
     {"device_name",
      kind::text,
      KX_AT(device_name),
@@ -477,10 +477,12 @@ std::string speeds_text(const family_traits &family) {
 }
 
 std::string words_text(const field &f, const family_traits &family) {
+    const range r = range_of(family, f);
     std::string text;
     for (const word &w : words_for(f, &family))
-        text +=
-            (text.empty() ? "" : ", ") + std::string(w.text) + " (" + std::to_string(w.code) + ")";
+        if (in_range(w.code, r))
+            text += (text.empty() ? "" : ", ") + std::string(w.text) + " (" +
+                    std::to_string(w.code) + ")";
     return text;
 }
 

@@ -31,8 +31,8 @@ std::string takes(const field &f, const family_traits &family) {
             break;
     }
     if (r.min > r.max) return "not carried";
-    std::string text = r.min == r.max ? std::to_string(r.min) + " only (reads give it)"
-                                      : fmt::format("{} to {}", r.min, r.max);
+    std::string text =
+        r.min == r.max ? std::to_string(r.min) + " only" : fmt::format("{} to {}", r.min, r.max);
     const std::string words = words_text(f, family);
     return words.empty() ? text : text + ": " + words;
 }
