@@ -132,6 +132,47 @@ probe probe_device(const kx_device_record &d) {
     return p;
 }
 
+struct outcome {
+    int code;
+    std::string text;  // the value kept, or why not
+};
+
+// One quick setting (no login), then a login to read it back.
+outcome quick_setting(const std::string &name, const field &f, const json &value,
+                      const std::string &given, const target &t, const std::string &password) {
+    const family_traits &family = *family_by_code(t.record.family);
+    const std::string who = label(t);
+    if (std::string why = refusal(f, value, &family); !why.empty())
+        return {exit_refused,
+                who + ": " + name + " " + given + ": " + why + "; nothing was sent to it"};
+    uint32_t argument = code_of(f, value, family).value_or(0);
+    // A family whose quick setter numbers parity its own way carries only
+    // the codes it has a number for.
+    const bool own_parity = &f == find_field("parity") && !family.quick_parity.empty();
+    if (own_parity && argument >= family.quick_parity.size())
+        return {exit_refused,
+                fmt::format("{}: the quick setting of a family {} device carries parity codes 0 "
+                            "to {} only; nothing was sent to it",
+                            who, family.letter, family.quick_parity.size() - 1)};
+    if (own_parity) argument = family.quick_parity[argument];
+    if (t.address.empty())
+        return {exit_failed, who +
+                                 " does not answer at its configured address, and a quick "
+                                 "setting goes to the address a device answers at"};
+    const char *address = t.address.c_str();
+    const void *record = &t.record;
+    const std::string call = name == "databits" ? "kx_setting_databit" : "kx_setting_" + name;
+    const int32_t result = traced(call + " " + who, [&] {
+        return name == "baud"     ? kx_setting_baud(address, argument, record)
+               : name == "parity" ? kx_setting_parity(address, argument, record)
+                                  : kx_setting_databit(address, argument, record);
+    });
+    if (result != KX_OK) return {exit_failed, failure_text(who, name + " setting", result)};
+    const change_outcome r = read_back(t, password, {{&f, value}});
+    if (r.code != exit_ok) return {r.code, r.error};
+    return {exit_ok, std::string(f.name) + " = " + value_text(r.kept, f)};
+}
+
 std::string nothing_answered() {
     uint32_t local = 0;
     std::string error;
@@ -434,84 +475,30 @@ int quick_command(const std::string &name, const options &o) {
                                                     : "data_bits");
     const json value = typed_value(f, o.value);
     finder finds(o.family);
-    std::vector<wanted> devices;
-    if (is_batch(o)) {
-        if (const int code = gather(o, finds, devices); code != exit_ok) return code;
-    } else {
-        wanted w{o.devices.front(), {}, exit_ok, {}};
-        w.code = finds.find(w.name, w.device, w.error);
-        if (w.code != exit_ok) {
-            complain(w.error);
-            return w.code;
+    if (!is_batch(o)) {
+        target t;
+        if (const int code = find_one(o, finds, t); code != exit_ok) return code;
+        const outcome r = quick_setting(name, f, value, o.value, t, o.password);
+        if (r.code != exit_ok) {
+            complain(r.text);
+            return r.code;
         }
-        w.name = label(w.device);
-        devices.push_back(w);
+        fmt::print("{}: {}\n", label(t), r.text);
+        return exit_ok;
     }
-
+    std::vector<wanted> devices;
+    if (const int code = gather(o, finds, devices); code != exit_ok) return code;
     batch results(o.as_json, devices.size());
-    int last = exit_ok;
-    std::string last_text;
     for (const wanted &w : devices) {
         results.progress(w.name);
-        int code = w.code;
-        std::string text = w.error;
-        if (code == exit_ok) {
-            const family_traits &family = *family_by_code(w.device.record.family);
-            const std::string address = w.device.address;
-            uint32_t argument = code_of(f, value, family).value_or(0);
-            if (std::string why = refusal(f, value, &family); !why.empty()) {
-                code = exit_refused;
-                text =
-                    w.name + ": " + name + " " + o.value + ": " + why + "; nothing was sent to it";
-            } else if (&f == find_field("parity") && !family.quick_parity.empty() &&
-                       argument >= family.quick_parity.size()) {
-                code = exit_refused;
-                text = fmt::format(
-                    "{}: the quick setting of a family {} device carries parity "
-                    "codes 0 to {} only; nothing was sent to it",
-                    w.name, family.letter, family.quick_parity.size() - 1);
-            } else if (address.empty()) {
-                code = exit_failed;
-                text = w.name +
-                       " does not answer at its configured address, and a quick "
-                       "setting goes to the address a device answers at";
-            } else {
-                if (&f == find_field("parity") && !family.quick_parity.empty())
-                    argument = family.quick_parity[argument];
-                const void *record = &w.device.record;
-                const int32_t result =
-                    name == "baud"
-                        ? traced("kx_setting_baud " + w.name,
-                                 [&] { return kx_setting_baud(address.c_str(), argument, record); })
-                    : name == "parity"
-                        ? traced(
-                              "kx_setting_parity " + w.name,
-                              [&] { return kx_setting_parity(address.c_str(), argument, record); })
-                        : traced("kx_setting_databit " + w.name, [&] {
-                              return kx_setting_databit(address.c_str(), argument, record);
-                          });
-                if (result != KX_OK) {
-                    code = exit_failed;
-                    text = failure_text(w.name, name + " setting", result);
-                } else {
-                    const change_outcome r = read_back(w.device, o.password, {{&f, value}});
-                    code = r.code;
-                    text = r.code == exit_ok ? std::string(f.name) + " = " + value_text(r.kept, f)
-                                             : r.error;
-                }
-            }
+        if (w.code != exit_ok) {
+            results.add(nullptr, w.name, w.code, w.error);
+            continue;
         }
-        results.add(w.code == exit_ok ? &w.device : nullptr, w.name, code, text);
-        last = code;
-        last_text = text;
+        const outcome r = quick_setting(name, f, value, o.value, w.device, o.password);
+        results.add(&w.device, w.name, r.code, r.text);
     }
-    if (is_batch(o)) return results.finish(finds.incomplete());
-    if (last != exit_ok) {
-        complain(last_text);
-        return last;
-    }
-    fmt::print("{}: {}\n", devices.front().name, last_text);
-    return exit_ok;
+    return results.finish(finds.incomplete());
 }
 
 }  // namespace kxtool
