@@ -15,34 +15,66 @@ namespace {
 using nlohmann::json;
 
 // How a backup's value becomes the device's own value.
-enum class form { text, number, baud, data_bits, ignored };
+enum class form { text, address, number, baud, data_bits, ignored };
 
 // A family A device keeps every setting as the value text of its get
-// command, keyed by the command's letters.
+// command, keyed by the command's letters. most: the longest text, or the
+// largest number, the device holds (a digit setting holds 0 to 9).
 struct field_a {
     std::string_view name, letters;
     form kind;
+    uint32_t most;
 };
 
 constexpr field_a fields_a[] = {
-    {"on_text", "ON", form::text},        {"password", "PW", form::text},
-    {"device_name", "DN", form::text},    {"firmware_version", "V", form::text},
-    {"ip_address", "IP", form::text},     {"local_port", "PN", form::number},
-    {"dest_ip", "DI", form::text},        {"dest_port", "DP", form::number},
-    {"subnet_mask", "NM", form::text},    {"gateway", "GI", form::text},
-    {"li_address", "LI", form::text},     {"li_address_2", "Li", form::text},
-    {"dw_text", "DW", form::text},        {"tp_value", "TP", form::number},
-    {"rm_value", "RM", form::number},     {"dhcp_enabled", "DH", form::number},
-    {"ww_flag", "WW", form::number},      {"dd_flag", "DD", form::number},
-    {"nb_flag", "NB", form::number},      {"keep_alive", "KL", form::number},
-    {"md_value", "MD", form::number},     {"ml_value", "ML", form::number},
-    {"baud_rate", "BR", form::baud},      {"parity", "PR", form::number},
-    {"data_bits", "BB", form::data_bits}, {"flow_control", "FC", form::number},
-    {"stop_bits", "", form::ignored},  // a family A device has one stop bit
+    {"on_text", "ON", form::text, 9},        {"password", "PW", form::text, 9},
+    {"device_name", "DN", form::text, 9},    {"firmware_version", "V", form::text, 15},
+    {"ip_address", "IP", form::address, 0},  {"local_port", "PN", form::number, 65535},
+    {"dest_ip", "DI", form::address, 0},     {"dest_port", "DP", form::number, 65535},
+    {"subnet_mask", "NM", form::address, 0}, {"gateway", "GI", form::address, 0},
+    {"li_address", "LI", form::address, 0},  {"li_address_2", "Li", form::address, 0},
+    {"dw_text", "DW", form::text, 30},       {"tp_value", "TP", form::number, 9},
+    {"rm_value", "RM", form::number, 9},     {"dhcp_enabled", "DH", form::number, 1},
+    {"ww_flag", "WW", form::number, 1},      {"dd_flag", "DD", form::number, 1},
+    {"nb_flag", "NB", form::number, 1},      {"keep_alive", "KL", form::number, 255},
+    {"md_value", "MD", form::number, 255},   {"ml_value", "ML", form::number, 65535},
+    {"baud_rate", "BR", form::baud, 0},      {"parity", "PR", form::number, 9},
+    {"data_bits", "BB", form::data_bits, 0}, {"flow_control", "FC", form::number, 1},
+    {"stop_bits", "", form::ignored, 0},  // a family A device has one stop bit
 };
 
 // The speeds a family A device knows, by code.
 constexpr uint32_t speeds_a[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+bool printable_text(const std::string &text) {
+    for (char c : text)
+        if (c < 0x20 || c > 0x7E || c == '|' || c == '/') return false;
+    return true;
+}
+
+// Dotted decimal parts 0 to 255 without leading zeros, as many as wanted.
+bool dotted(const std::string &text, int parts) {
+    int seen = 0;
+    size_t digits = 0;
+    int value = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        const char c = i < text.size() ? text[i] : '.';
+        if (c >= '0' && c <= '9') {
+            if (digits == 1 && value == 0) return false;  // a leading zero
+            value = value * 10 + (c - '0');
+            if (++digits > 3 || value > 255) return false;
+        } else if (c == '.' && digits > 0) {
+            ++seen;
+            digits = 0;
+            value = 0;
+        } else {
+            return false;
+        }
+    }
+    return seen == parts;
+}
+
+bool dotted_address(const std::string &text) { return dotted(text, 4); }
 
 // Names every entry may carry besides the settings.
 bool entry_fact(std::string_view name) {
@@ -72,10 +104,20 @@ std::string configure_a(device_a &d, const json &entry) {
         std::string error, text;
         switch (f->kind) {
             case form::text:
+                // '|' would end a command's value and '/' a search reply's field.
                 text = text_of(value, name, error);
+                if (error.empty() && text.size() > f->most)
+                    error = name + " is longer than " + std::to_string(f->most) + " characters";
+                if (error.empty() && !printable_text(text))
+                    error = name + " must be printable ASCII without '|' or '/'";
+                break;
+            case form::address:
+                text = text_of(value, name, error);
+                if (error.empty() && !dotted_address(text))
+                    error = name + " is not a dotted IPv4 address";
                 break;
             case form::number:
-                text = std::to_string(number_of(value, name, 65535, error));
+                text = std::to_string(number_of(value, name, f->most, error));
                 break;
             case form::baud: {
                 const uint32_t rate = number_of(value, name, UINT32_MAX, error);
@@ -114,8 +156,7 @@ std::string put_address(ipv4_bytes &field, const json &value, const std::string 
     std::string error;
     const std::string text = text_of(value, name, error);
     field = ipv4(text);
-    if (error.empty() && field == ipv4_bytes{} && text != "0.0.0.0")
-        error = name + " is not a dotted IPv4 address";
+    if (error.empty() && !dotted_address(text)) error = name + " is not a dotted IPv4 address";
     return error;
 }
 
@@ -215,12 +256,13 @@ std::shared_ptr<device> device_from_json(const json &entry, size_t index, std::s
         return nullptr;
     }
     if (!entry.contains("address") || !entry["address"].is_string() ||
-        ipv4(entry.at("address").get<std::string>()) == ipv4_bytes{}) {
+        !dotted_address(entry.at("address").get<std::string>())) {
         error = "needs \"address\", a dotted IPv4 address";
         return nullptr;
     }
-    if (entry.contains("device_id") && !entry.at("device_id").is_string()) {
-        error = "device_id must be a string";
+    if (entry.contains("device_id") &&
+        (!entry.at("device_id").is_string() || !dotted(entry.at("device_id"), 6))) {
+        error = "device_id must be six numbers 0 to 255 joined by dots (0.16.10.0.0.1)";
         return nullptr;
     }
     const std::string address = entry.at("address");
@@ -235,10 +277,7 @@ std::shared_ptr<device> device_from_json(const json &entry, size_t index, std::s
     }
     if (code == static_cast<int>(family::b)) {
         device_id_bytes id{};
-        if (!identifier_bytes(id_text, id)) {
-            error = "device_id is not six numbers 0 to 255 joined by dots";
-            return nullptr;
-        }
+        identifier_bytes(id_text, id);
         auto d = std::make_shared<device_b>(address, id, "SIM-B" + std::to_string(index));
         error = configure_b(*d, entry);
         return d;

@@ -39,15 +39,28 @@ fault_option parse_fault_option(const std::string &text, std::string &error) {
         int n = 0;
         const bool numbered = whole_number(value, n);
         fault &f = option.what;
-        if (name == "on" && !value.empty()) {
+        if (name == "on") {
             int opcode = 0;
-            if (value.starts_with("op=") && whole_number(value.substr(3), opcode) && opcode < 256)
+            if (value.starts_with("op=")) {
+                if (!whole_number(value.substr(3), opcode) || opcode > 255) {
+                    error = "--fault: on=op=N takes a family B opcode 0 to 255, not \"" +
+                            value.substr(3) + "\"";
+                    return option;
+                }
                 option.when = opcode_is(static_cast<uint8_t>(opcode));
-            else
+            } else if (value.empty()) {
+                error = "--fault: on= needs op=N or the start of a family A command";
+                return option;
+            } else {
                 option.when = text_starts_with(value);
+            }
             continue;
         }
-        if (name == "times" && numbered) {
+        if (name == "times") {
+            if (!numbered || n < 1) {
+                error = "--fault: times=N takes a count of 1 or more";
+                return option;
+            }
             f.for_requests(n);
             continue;
         }
@@ -62,7 +75,7 @@ fault_option parse_fault_option(const std::string &text, std::string &error) {
             f.then_silent();
         else if (name == "late" && numbered)
             f.late(n);
-        else if (name == "truncate" && numbered)
+        else if (name == "truncate" && numbered && n <= 65000)
             f.cut_to(n);
         else if (name == "oversize" && numbered && n <= 65000)
             f.padded_to(static_cast<size_t>(n));

@@ -7,7 +7,10 @@
 //   kxsim --family-a 127.0.0.2[=0.16.2.3.4.5]  one device at that address
 //   kxsim --devices lab.json                   devices described in JSON
 //   kxsim ... --trace --fault 127.0.0.2,late=1500,on=L
+//   kxsim --subnet 10.1.0 --family-a 10.1.0.2  a device behind a link of its own
 //
+// It must start first in a namespace that holds only loopback; devices live
+// in 127.0.0.0/8, or in a subnet given with --subnet, whose link kxsim adds.
 // Prints "ready" once every socket is bound; stops on SIGINT or SIGTERM.
 // Devices keep what is written to them until kxsim stops.
 #include <CLI/CLI.hpp>
@@ -19,10 +22,12 @@
 #include <string>
 #include <thread>
 
+#include "device_b.h"
 #include "device_file.h"
 #include "family.h"
 #include "fault_option.h"
 #include "lan.h"
+#include "subnets.h"
 #include "trace_line.h"
 
 namespace {
@@ -65,13 +70,53 @@ std::string add_defaults(const std::vector<std::string> &values, kxsim::family k
     return {};
 }
 
+// "10.1.0": three dotted parts, the subnet 10.1.0.0/24.
+bool subnet_prefix(const std::string &text) {
+    const kxsim::ipv4_bytes address = kxsim::ipv4(text + ".0");
+    return address != kxsim::ipv4_bytes{} && address[0] != 127 && address[0] != 0 &&
+           address[0] < 224 && text.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+// Where a device answers: loopback (an empty prefix), or one of the subnets.
+// Empty error when the address can answer inside kxsim's namespace.
+std::string placement(const std::string &address, const std::vector<std::string> &subnets,
+                      std::string &prefix) {
+    const kxsim::ipv4_bytes a = kxsim::ipv4(address);
+    prefix.clear();
+    if (a[0] == 127) {
+        const bool network_or_broadcast =
+            (a[1] == 0 && a[2] == 0 && a[3] == 0) || (a[1] == 255 && a[2] == 255 && a[3] == 255);
+        if (!network_or_broadcast) return {};
+    }
+    for (const std::string &candidate : subnets)
+        if (address.starts_with(candidate + ".")) {
+            prefix = candidate;
+            if (a[3] >= 2 && a[3] <= 254) return {};
+            return "device at " + address + ": " + candidate +
+                   ".0, .1 (the host's side) and .255 " + "are not device addresses";
+        }
+    return "device at " + address +
+           ": only 127.0.0.0/8 answers inside kxsim's namespace; give --subnet PREFIX to serve "
+           "PREFIX.0/24 behind a link of its own";
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     CLI::App app{
         "kxsim: simulated device servers of both families, inside a private network "
         "namespace only"};
-    std::vector<std::string> family_a, family_b, fault_texts;
+    app.footer(
+        "How to start it: first, inside a private network namespace that holds only the "
+        "loopback interface (scripts/netns-run makes one), before any other interface exists "
+        "there; kxsim refuses to run beside one, since its devices would answer on that network. "
+        "Then run the host program in the same namespace, for example\n"
+        "  scripts/netns-run sh -c 'kxsim --family-a 2 & sleep 0.5; kxtool search; kill $!'\n"
+        "Devices answer at addresses in 127.0.0.0/8; with --subnet PREFIX, kxsim adds a link of "
+        "its own to PREFIX.0/24 (the host's side is PREFIX.1) and serves the devices there; the "
+        "limited broadcast 255.255.255.255 then leaves by the first subnet's link. --trace shows "
+        "the loopback devices' datagrams only.");
+    std::vector<std::string> family_a, family_b, fault_texts, subnet_prefixes;
     std::string devices_file;
     bool trace = false;
     app.add_option("--family-a", family_a,
@@ -87,6 +132,10 @@ int main(int argc, char **argv) {
                    "ADDRESS,WHAT[,WHAT...][,on=REQUEST][,times=N]; WHAT: silent, late=MS, twice, "
                    "strays=N, truncate=N, oversize=N, bad-crc, silent-after; REQUEST: op=N "
                    "(family B opcode) or the start of a family A command");
+    app.add_option(
+        "--subnet", subnet_prefixes,
+        "PREFIX (three parts, such as 10.1.0): serve the devices in PREFIX.0/24 behind a "
+        "link of their own, as a host's further adapter sees them");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -136,15 +185,54 @@ int main(int argc, char **argv) {
         target->inject(option.when, option.what);
     }
 
+    for (const std::string &prefix : subnet_prefixes)
+        if (!subnet_prefix(prefix)) {
+            std::fprintf(stderr,
+                         "kxsim: --subnet %s: three dotted parts 0 to 255 outside 127 and 0, such "
+                         "as 10.1.0\n",
+                         prefix.c_str());
+            return 2;
+        }
+    std::vector<std::shared_ptr<kxsim::device>> on_loopback;
+    std::vector<kxsim::subnet_plan> plans;
+    for (const std::string &prefix : subnet_prefixes) plans.push_back({prefix, {}, {}});
+    std::vector<std::vector<std::shared_ptr<kxsim::device>>> in_subnet(plans.size());
+    for (auto &d : devices) {
+        std::string prefix;
+        if (const std::string error = placement(d->address(), subnet_prefixes, prefix);
+            !error.empty()) {
+            std::fprintf(stderr, "kxsim: %s\n", error.c_str());
+            return 2;
+        }
+        if (prefix.empty()) {
+            on_loopback.push_back(d);
+            continue;
+        }
+        for (size_t i = 0; i < plans.size(); ++i)
+            if (plans[i].prefix == prefix) {
+                plans[i].addresses.push_back(d->address());
+                in_subnet[i].push_back(d);
+            }
+    }
+    for (size_t i = 0; i < plans.size(); ++i)
+        plans[i].populate = [&devices = in_subnet[i]](kxsim::lan &lan) {
+            for (auto &d : devices) lan.add_device(d);
+        };
+
     if (!kxsim::in_private_namespace()) {
-        std::fprintf(stderr, "kxsim: refusing to run outside a private network namespace\n");
+        std::fprintf(stderr,
+                     "kxsim: refusing to run outside a private network namespace that holds only "
+                     "loopback (start it first in scripts/netns-run)\n");
         return 2;
     }
     std::signal(SIGINT, request_stop);
     std::signal(SIGTERM, request_stop);
     try {
         kxsim::lan lan;
-        for (auto &d : devices) lan.add_device(d);
+        for (auto &d : on_loopback) lan.add_device(d);
+        // The subnets' links come after the loopback LAN, which wants to be
+        // alone in the namespace when it starts.
+        kxsim::subnets further(plans);
         std::printf("ready\n");
         std::fflush(stdout);
         size_t shown = 0;

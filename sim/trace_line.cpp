@@ -2,23 +2,14 @@
 
 #include <cstdio>
 
+#include "../common/escaped.h"
 #include "device_b.h"
 
 namespace kxsim {
 namespace {
 
 std::string printable(const bytes &payload) {
-    std::string out;
-    for (uint8_t b : payload) {
-        if (b >= 0x20 && b < 0x7F && b != '\\') {
-            out += static_cast<char>(b);
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", b);
-            out += escaped;
-        }
-    }
-    return out;
+    return kxtext::escaped(payload.data(), payload.size());
 }
 
 template <size_t N>

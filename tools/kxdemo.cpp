@@ -9,31 +9,25 @@
 #include <exception>
 #include <string>
 
+#include "families.h"
 #include "kxconf.h"
 #include "lan.h"
-#include "result_text.h"
+#include "record_text.h"
 #include "sim_devices.h"
 
 namespace {
 
 using kxtools::family_letter;
+using kxtools::identifier_text;
 
-std::string id_text(const uint8_t (&id)[6]) {
-    std::string text;
-    for (int i = 0; i < 6; ++i) text += (i ? "." : "") + std::to_string(id[i]);
-    return text;
-}
-
-std::string bounded(const char *field, size_t width) {
-    return std::string(field, strnlen(field, width));
-}
+using kxtools::field_text;
 
 // One line per step: the call, its result code and what that means, and on
 // success what the step showed.
 bool report(const char *call, int32_t result, const std::string &detail = "") {
     const bool ok = result == KX_OK;
     std::printf("  %-26s -> %2d %s%s%s%s\n", call, result, result < 0 ? "FAILED: " : "",
-                kxtools::result_meaning(result), ok && !detail.empty() ? ": " : "",
+                kx_result_text(result), ok && !detail.empty() ? ": " : "",
                 ok ? detail.c_str() : "");
     return ok;
 }
@@ -48,14 +42,14 @@ void print_devices(const kx_device_record *records, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
         const kx_device_record &d = records[i];
         std::printf("  %-3d %-6s %-16s %-22s %-10s\n", i + 1, family_letter(d.family),
-                    bounded(d.ip_address, sizeof d.ip_address).c_str(),
-                    id_text(d.device_id).c_str(),
-                    bounded(d.device_name, sizeof d.device_name).c_str());
+                    field_text(d.ip_address, sizeof d.ip_address).c_str(),
+                    identifier_text(d.device_id).c_str(),
+                    field_text(d.device_name, sizeof d.device_name).c_str());
     }
 }
 
 std::string summary(const kx_settings_record &s) {
-    return "name " + bounded(s.device_name, sizeof s.device_name) + ", baud " +
+    return "name " + field_text(s.device_name, sizeof s.device_name) + ", baud " +
            std::to_string(uint32_t{s.baud_rate}) + ", destination port " +
            std::to_string(uint16_t{s.dest_port});
 }
@@ -148,8 +142,9 @@ int main() {
         for (int32_t i = 0; i < count; ++i) {
             const kx_device_record &d = records[i];
             std::printf("\nDevice %d of %d: family %s at %s, identifier %s\n", i + 1, count,
-                        family_letter(d.family), bounded(d.ip_address, sizeof d.ip_address).c_str(),
-                        id_text(d.device_id).c_str());
+                        family_letter(d.family),
+                        field_text(d.ip_address, sizeof d.ip_address).c_str(),
+                        identifier_text(d.device_id).c_str());
             if (configure(d))
                 ++succeeded;
             else

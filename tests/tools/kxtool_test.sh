@@ -1,4 +1,7 @@
 #!/bin/sh
 # kxtool against kxsim inside a private network namespace (ctest wraps it in
-# scripts/netns-run). Usage: kxtool_test.sh KXTOOL KXSIM
-exec python3 "$(dirname "$0")/kxtool_test.py" "$@"
+# scripts/netns-run). Debian's python3 where it is, whatever python3 PATH holds.
+# Usage: kxtool_test.sh KXTOOL KXSIM
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+exec "$python" "$(dirname "$0")/kxtool_test.py" "$@"

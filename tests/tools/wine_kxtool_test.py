@@ -96,6 +96,13 @@ for arch in ("x64", "x86"):
         (f"no answer from {MUTE} ({MUTE_ID}) to the login within 1 s" in r.stderr, r.stderr),
     ])
 
+    # Windows' own adapter list, port check and route, and the search.
+    r = kxtool("doctor")
+    case(f"kxtool.exe doctor ({arch})", [
+        ("local UDP port 65281: free" in r.stdout.splitlines(), r.stdout + r.stderr),
+        ("search: 3 device(s) answered" in r.stdout.splitlines(), r.stdout),
+    ])
+
 sim.terminate()
 sim.wait()
 sys.exit(1 if failed else 0)

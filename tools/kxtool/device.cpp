@@ -5,26 +5,46 @@
 #include <cstdio>
 #include <cstring>
 
-#include "fields.h"
-#include "result_text.h"
+#include "adapters.h"
 
 namespace kxtool {
 namespace {
 
-bool verbose = false;
+bool tracing = false;
 
 // More than any LAN of these devices holds; kx_discover never writes past it.
 constexpr int32_t discovery_capacity = 1024;
 
+// The adapter chosen with --interface, if any.
+struct {
+    bool limited = false;
+    adapter chosen;
+} scope;
+
+std::string socket_failure(const std::string &what) {
+    std::string detail;
+    switch (library_port_state(detail)) {
+        case port_state::in_use:
+            return what +
+                   " did not take place: local UDP port 65281 is in use (is another "
+                   "program configuring devices?)";
+        case port_state::unusable:
+            return what + " did not take place: no UDP socket on local port 65281 (" + detail + ")";
+        case port_state::free:
+            break;
+    }
+    return {};
+}
+
 }  // namespace
 
-void set_verbose(bool on) { verbose = on; }
+void set_verbose(bool on) { tracing = on; }
+bool verbose() { return tracing; }
 
-int32_t traced(const std::string &call, int32_t result) {
-    if (verbose)
-        std::fprintf(stderr, "%s: %d (%s)\n", call.c_str(), static_cast<int>(result),
-                     kxtools::result_meaning(result));
-    return result;
+void trace(const std::string &call, int32_t result, double milliseconds) {
+    if (tracing)
+        std::fprintf(stderr, "%s: %d (%s) in %.2f ms\n", call.c_str(), static_cast<int>(result),
+                     kx_result_text(result), milliseconds);
 }
 
 void complain(const std::string &message) {
@@ -38,121 +58,260 @@ std::string failure_text(const std::string &device, const std::string &operation
             return "no answer from " + device + " to the " + operation + " within 1 s";
         case KX_E_REPLY:
             return device + " answered the " + operation +
-                   " with a reply that is not acceptable; the " + operation + " was not completed";
+                   " with a reply that is malformed or a refusal; the " + operation +
+                   " was not completed";
         case KX_E_SOCKET:
-            return "the " + operation + " of " + device +
-                   " did not take place: local UDP port 65281 could not be used (is another "
-                   "program configuring devices?)";
+            // The library says only that the socket or a receive failed; the
+            // port tells which: free, so the socket was fine and the reply
+            // could not be taken.
+            if (std::string text = socket_failure("the " + operation + " of " + device);
+                !text.empty())
+                return text;
+            return "the reply of " + device + " to the " + operation +
+                   " could not be received: it is larger than 256 bytes (oversize) or the "
+                   "receive failed";
         case KX_E_REFUSED:
             return device + " refused the login: wrong password";
         case KX_E_ARGUMENT:
             return "the library refused the " + operation + " of " + device +
                    " as invalid; nothing was sent";
         default:
-            return "the " + operation + " of " + device + " failed with result " +
-                   std::to_string(result);
+            return fmt::format("the {} of {} failed: {} (result {})", operation, device,
+                               kx_result_text(result), result);
     }
 }
 
-discovery discover(bool all_interfaces) {
-    discovery found;
+std::string use_interface(const std::string &address) {
+    // Limited broadcasts for a device leave by the adapter that holds its
+    // address, or by every adapter, rather than by the default route alone.
+    traced("kx_set_option every adapter",
+           [&] { return kx_set_option(KX_OPTION_EVERY_ADAPTER, 1); });
+    if (address.empty()) return {};
+    uint32_t wanted = 0;
+    if (!address_value(address, wanted)) return "--interface: not an address: " + address;
+    std::string error;
+    for (const adapter &a : list_adapters(error))
+        if (a.address == wanted) {
+            scope.limited = true;
+            scope.chosen = a;
+            return {};
+        }
+    if (!error.empty()) return "--interface: " + error;
+    return "--interface: no adapter has the address " + address + " (kxtool doctor lists them)";
+}
+
+bool in_scope(const std::string &address) {
+    uint32_t value = 0;
+    return !scope.limited || (address_value(address, value) && scope.chosen.holds(value));
+}
+
+search_result full_search() {
+    search_result found;
     found.devices.resize(discovery_capacity);
     int32_t count = 0;
-    found.result =
-        traced("kx_discover", kx_discover(found.devices.data(), discovery_capacity, &count,
-                                          all_interfaces ? KX_SEARCH_ALL_INTERFACES : 0u));
-    if (found.result != KX_OK && found.result != KX_E_CAPACITY) count = 0;
+    found.result = traced("kx_discover", [&] {
+        return kx_discover(found.devices.data(), discovery_capacity, &count,
+                           KX_SEARCH_ALL_INTERFACES);
+    });
+    if (!found.listed()) count = 0;
     found.devices.resize(static_cast<size_t>(count < 0 ? 0 : count));
-    if (found.result == KX_E_CAPACITY)
-        found.error =
-            fmt::format("more than {0} devices answered the search; only the first {0} are known",
-                        discovery_capacity);
+    std::erase_if(found.devices,
+                  [](const kx_device_record &d) { return !in_scope(configured_address(d)); });
+    if (found.result == KX_INCOMPLETE)
+        found.problem = std::string("the search may have missed devices: ") +
+                        kx_result_text(KX_INCOMPLETE) +
+                        " (kxtool doctor shows the receive queue's cap)";
+    else if (found.result == KX_E_CAPACITY)
+        found.problem = fmt::format(
+            "the search may have missed devices: more than {0} answered; only the first {0} are "
+            "known",
+            discovery_capacity);
     else if (found.result == KX_E_SOCKET)
-        found.error =
-            "the search did not take place: local UDP port 65281 could not be used (is "
-            "another program configuring devices?)";
-    else if (found.result != KX_OK)
-        found.error = fmt::format("the search failed with result {}", found.result);
+        found.problem = socket_failure("the search");
+    if (found.problem.empty() && !found.listed())
+        found.problem = fmt::format("the search failed: {} (result {})",
+                                    kx_result_text(found.result), found.result);
+    if (tracing) std::fprintf(stderr, "kx_discover: %zu device(s) listed\n", found.devices.size());
     return found;
 }
 
-int pick_device(const discovery &found, const std::string &wanted, kx_device_record &device,
-                std::string &error) {
-    if (found.result != KX_OK && found.result != KX_E_CAPACITY) {
-        error = found.error;
-        return exit_failed;
+std::string configured_address(const kx_device_record &record) {
+    return kxtools::field_text(record.ip_address, sizeof record.ip_address);
+}
+
+std::string label(const target &t) {
+    const std::string address = t.address.empty() ? configured_address(t.record) : t.address;
+    return shown_text(address.c_str(), address.size()) + " (" +
+           identifier_text(t.record.device_id) + ")";
+}
+
+const search_result &finder::search() {
+    if (!found_) {
+        found_ = full_search();
+        if (found_->incomplete()) complain("warning: " + found_->problem);
     }
+    return *found_;
+}
+
+bool finder::wanted_family(uint8_t code) const {
+    return family_by_code(code) != nullptr && (only_ == nullptr || only_->code == code);
+}
+
+int finder::find(const std::string &wanted, target &out, std::string &error) {
     const bool by_address = valid_address(wanted);
-    int matches = 0;
-    for (const kx_device_record &d : found.devices) {
-        const bool same = by_address ? shown_text(d.ip_address, sizeof d.ip_address) == wanted
-                                     : id_text(d.device_id) == wanted;
-        if (same && (d.family == KX_FAMILY_A || d.family == KX_FAMILY_B)) {
-            if (matches++ == 0) device = d;
+    if (by_address) {
+        if (!in_scope(wanted)) {
+            error = wanted + " is not on the adapter chosen with --interface";
+            return exit_refused;
+        }
+        kx_device_record record{};
+        const int32_t asked = traced("kx_search_one " + wanted,
+                                     [&] { return kx_search_one(wanted.c_str(), &record); });
+        if (asked == KX_OK && wanted_family(record.family)) {
+            out = {record, wanted, true};
+            return exit_ok;
         }
     }
-    if (matches == 1) return exit_ok;
-    if (matches > 1) {
-        error = std::to_string(matches) + " devices answered as " + wanted +
-                "; name one by its identifier (kxtool search lists them)";
+    const search_result &found = search();
+    if (!found.listed()) {
+        error = found.problem;
         return exit_failed;
     }
-    error = "no device answered the search as " + wanted;
-    if (!found.error.empty()) error += " (" + found.error + ")";
-    return exit_not_found;
+    std::vector<const kx_device_record *> matches;
+    for (const kx_device_record &d : found.devices) {
+        const bool same =
+            by_address ? configured_address(d) == wanted : identifier_text(d.device_id) == wanted;
+        if (same && wanted_family(d.family)) matches.push_back(&d);
+    }
+    if (matches.empty()) {
+        error = by_address ? "no device answered at " + wanted + ", nor the search as " + wanted
+                           : "no device answered the search as " + wanted;
+        if (found.incomplete()) error += " (" + found.problem + ")";
+        return exit_not_found;
+    }
+    if (matches.size() > 1) {
+        error = by_address ? fmt::format(
+                                 "{} devices are configured with address {}; name one by "
+                                 "its identifier (kxtool search lists them)",
+                                 matches.size(), wanted)
+                           : fmt::format(
+                                 "{} devices of different families have the identifier "
+                                 "{}; add --family a or --family b",
+                                 matches.size(), wanted);
+        return exit_failed;
+    }
+    out = {*matches.front(), configured_address(*matches.front()), false};
+    if (!by_address) {
+        // Named by identifier: does it answer at the address it is configured with?
+        kx_device_record record{};
+        const int32_t asked = traced("kx_search_one " + out.address,
+                                     [&] { return kx_search_one(out.address.c_str(), &record); });
+        out.answered = asked == KX_OK && record.family == out.record.family &&
+                       std::memcmp(record.device_id, out.record.device_id, 6) == 0;
+    }
+    if (out.answered) return exit_ok;
+    if (family_by_code(out.record.family)->reached_by_identifier) {
+        out.address.clear();
+        return exit_ok;
+    }
+    error = label(out) +
+            " does not answer at the address it is configured with (a device takes a new "
+            "address when it restarts); a family " +
+            family_letter(out.record.family) +
+            " device is reached at the address it answers from: name that address";
+    return exit_failed;
 }
 
-std::string device_label(const kx_device_record &device) {
-    return shown_text(device.ip_address, sizeof device.ip_address) + " (" +
-           id_text(device.device_id) + ")";
+int finder::every(std::vector<target> &out, std::string &error) {
+    const search_result &found = search();
+    if (!found.listed()) {
+        error = found.problem;
+        return exit_failed;
+    }
+    for (const kx_device_record &d : found.devices)
+        if (wanted_family(d.family)) out.push_back({d, configured_address(d), false});
+    return exit_ok;
 }
 
-std::string session::device_label_address() const {
-    return shown_text(device_.ip_address, sizeof device_.ip_address);
+session::session(const target &t)
+    : target_(t), family_(family_by_code(t.record.family)), address_(t.address) {}
+
+bool session::failed(const std::string &operation, int32_t result) {
+    // The first failure is the one to report; a logout after it adds nothing.
+    if (error_.empty()) error_ = failure_text(label(), operation, result);
+    return false;
 }
 
 bool session::login(const std::string &password) {
     kx_settings_record login{};
-    login.family = device_.family;
-    std::memcpy(login.password, password.data(),
-                password.size() < sizeof login.password ? password.size() : sizeof login.password);
-    const int32_t result =
-        traced("kx_login " + label(), kx_login(address_.c_str(), device_.device_id, &login));
-    if (result != KX_OK) {
-        complain(failure_text(label(), "login", result));
-        return false;
+    login.family = target_.record.family;
+    std::memcpy(login.password, password.data(), std::min(password.size(), sizeof login.password));
+    const uint8_t *id = target_.record.device_id;
+    int32_t result =
+        traced("kx_login " + label(), [&] { return kx_login(address_.c_str(), id, &login); });
+    // Listed by the search, but silent at its address: if it does not
+    // answer a search there either, its address was changed and it has not
+    // restarted yet.
+    bool readdressed = false;
+    if (result == KX_E_TIMEOUT && !target_.answered && !address_.empty()) {
+        kx_device_record answer{};
+        const int32_t asked = traced("kx_search_one " + address_,
+                                     [&] { return kx_search_one(address_.c_str(), &answer); });
+        readdressed = asked != KX_OK || std::memcmp(answer.device_id, id, 6) != 0;
     }
-    logged_in_ = true;
-    return true;
+    if (readdressed && family_->reached_by_identifier) {
+        address_.clear();
+        result = traced("kx_login " + label() + " by identifier",
+                        [&] { return kx_login("", id, &login); });
+    }
+    if (result == KX_OK) {
+        logged_in_ = true;
+        return true;
+    }
+    failed("login", result);
+    if (readdressed && !family_->reached_by_identifier)
+        error_ += "; if its address was changed, name the address it answers from";
+    return false;
 }
 
 bool session::read(kx_settings_record &settings) {
     std::memset(&settings, 0, sizeof settings);
-    const int32_t result =
-        traced("kx_read_setting " + label(),
-               kx_read_setting(address_.c_str(), device_.device_id, &settings, &device_));
-    if (result == KX_OK) return true;
-    complain(failure_text(label(), "settings read", result));
-    return false;
+    const uint8_t *id = target_.record.device_id;
+    int32_t result = traced("kx_read_setting " + label(), [&] {
+        return kx_read_setting(address_.c_str(), id, &settings, &target_.record);
+    });
+    if (result == KX_E_TIMEOUT && !fallback_.empty()) {
+        address_ = fallback_;
+        fallback_.clear();
+        result = traced("kx_read_setting " + label() + " at " + address_, [&] {
+            return kx_read_setting(address_.c_str(), id, &settings, &target_.record);
+        });
+    }
+    return result == KX_OK || failed("settings read", result);
 }
 
 bool session::write(const kx_settings_record &settings) {
-    const int32_t result =
-        traced("kx_write_setting " + label(),
-               kx_write_setting(address_.c_str(), device_.device_id, &settings, &device_));
-    if (result == KX_OK) return true;
-    complain(failure_text(label(), "settings write", result));
-    return false;
+    const int32_t result = traced("kx_write_setting " + label(), [&] {
+        return kx_write_setting(address_.c_str(), target_.record.device_id, &settings,
+                                &target_.record);
+    });
+    return result == KX_OK || failed("settings write", result);
+}
+
+void session::readdressed(const std::string &new_address) {
+    if (family_->reached_by_identifier)
+        address_.clear();
+    else
+        fallback_ = new_address;
 }
 
 bool session::close() {
     if (!logged_in_) return true;
     logged_in_ = false;
-    const int32_t result =
-        traced("kx_logout " + label(), kx_logout(address_.c_str(), device_.device_id, &device_));
-    if (result == KX_OK) return true;
-    complain(failure_text(label(), "logout", result));
-    return false;
+    const int32_t result = traced("kx_logout " + label(), [&] {
+        return kx_logout(address_.c_str(), target_.record.device_id, &target_.record);
+    });
+    return result == KX_OK || failed("logout", result);
 }
 
 }  // namespace kxtool

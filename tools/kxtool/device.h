@@ -1,13 +1,18 @@
-// Finding a device with kx_discover and holding a logged-in conversation
-// with it. Every library call is traced on stderr when verbose; every
-// failure is described on stderr, naming the device and what did not
-// happen.
+// Finding devices and holding a logged-in conversation with one. A device
+// named by its address is asked directly (a single-device search); the full
+// search (kx_discover) runs at most once per command, when a device is named
+// by its identifier, does not answer at its address, or all are wanted.
+// Every library call is traced on stderr when verbose; failures are returned
+// as texts that name the device and what did not happen.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "fields.h"
 #include "kxconf.h"
 
 namespace kxtool {
@@ -17,36 +22,86 @@ constexpr int exit_ok = 0;
 constexpr int exit_failed = 1;   // a device operation failed or a value was not kept
 constexpr int exit_refused = 2;  // usage error or a value refused before anything was sent
 constexpr int exit_not_found = 3;
+constexpr int exit_incomplete = 4;  // the search may have missed devices
 
 void set_verbose(bool on);
-// Prints one library call's result when verbose; returns it.
-int32_t traced(const std::string &call, int32_t result);
+bool verbose();
+// Prints one library call's result and time when verbose.
+void trace(const std::string &call, int32_t result, double milliseconds);
+// Runs one library call, traced; returns its result.
+template <typename Call>
+int32_t traced(const std::string &call, Call &&run) {
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t result = run();
+    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+    trace(call, result, took.count());
+    return result;
+}
 // "kxtool: " + message on stderr.
 void complain(const std::string &message);
-// What did not happen, for a failed call: "no answer from 10.1.0.7 to the
-// login within 1 s".
+// What did not happen, for a failed call: "no answer from 10.1.0.7
+// (0.16.10.0.0.7) to the login within 1 s".
 std::string failure_text(const std::string &device, const std::string &operation, int32_t result);
 
-// Devices that answer one kx_discover; empty error on success.
-struct discovery {
+// The adapters a command works through: every one (the default, with the
+// library's every-adapter option), or the one with this address. Empty on
+// success, otherwise why not.
+std::string use_interface(const std::string &address);
+// Whether an address lies on the adapter chosen with --interface (always
+// true without one).
+bool in_scope(const std::string &address);
+
+// One kx_discover, with the devices outside --interface's adapter left out.
+struct search_result {
     std::vector<kx_device_record> devices;
     int32_t result = KX_OK;
-    std::string error;
+    // Why the list is missing or may be incomplete; empty when neither.
+    std::string problem;
+
+    bool listed() const {
+        return result == KX_OK || result == KX_INCOMPLETE || result == KX_E_CAPACITY;
+    }
+    bool incomplete() const { return result == KX_INCOMPLETE || result == KX_E_CAPACITY; }
 };
-discovery discover(bool all_interfaces);
+search_result full_search();
 
-// The device whose address or identifier text is wanted, among those found.
-// exit_ok, or the exit code with the reason in error.
-int pick_device(const discovery &found, const std::string &wanted, kx_device_record &device,
-                std::string &error);
+// A device found, and how to reach it.
+struct target {
+    kx_device_record record{};  // as a search listed it (configured address)
+    // Where requests go: the address it answered at, or its configured one;
+    // empty: by broadcast, selected by its identifier.
+    std::string address;
+    // It answered a single-device search at address.
+    bool answered = false;
+};
+// "10.1.0.7 (0.16.10.0.0.7)": how messages and tables name a device.
+std::string label(const target &t);
+std::string configured_address(const kx_device_record &record);
 
-// "127.0.0.2 (0.16.10.0.0.1)": how messages name a device.
-std::string device_label(const kx_device_record &device);
+class finder {
+  public:
+    // only: the family a device must be of (--family), or null for any.
+    explicit finder(const family_traits *only) : only_(only) {}
 
-// A logged-in conversation: logged out on every path once logged in.
+    // DEVICE, an address or identifier; exit_ok, or the exit code and error.
+    int find(const std::string &wanted, target &out, std::string &error);
+    // Every device of the search (of the family asked for).
+    int every(std::vector<target> &out, std::string &error);
+    // The full search ran and may have missed devices.
+    bool incomplete() const { return found_ && found_->incomplete(); }
+
+  private:
+    const search_result &search();
+    bool wanted_family(uint8_t code) const;
+
+    const family_traits *only_;
+    std::optional<search_result> found_;
+};
+
+// A conversation with one device; logged out on every path once logged in.
 class session {
   public:
-    explicit session(const kx_device_record &device) : device_(device) {}
+    explicit session(const target &t);
     ~session() { close(); }
     session(const session &) = delete;
     session &operator=(const session &) = delete;
@@ -54,21 +109,27 @@ class session {
     bool login(const std::string &password);
     bool read(kx_settings_record &settings);
     bool write(const kx_settings_record &settings);
-    // Later calls reach the device by broadcast, selected by its identifier,
-    // since after a new address was written it may answer there only.
-    void follow_by_broadcast() { address_.clear(); }
+    // After a write that gave the device a new address, which it takes only
+    // when it restarts: a family that can be is reached by its identifier;
+    // a family A device stays at the address it answers at, with the new
+    // one tried when that falls silent.
+    void readdressed(const std::string &new_address);
     // Logs out when logged in; false when that failed.
     bool close();
 
-    const kx_device_record &device() const { return device_; }
-    std::string label() const { return device_label(device_); }
+    const std::string &error() const { return error_; }
+    std::string label() const { return kxtool::label(target_); }
+    const target &device() const { return target_; }
 
   private:
-    kx_device_record device_;
-    std::string address_ = device_label_address();
-    bool logged_in_ = false;
+    bool failed(const std::string &operation, int32_t result);
 
-    std::string device_label_address() const;
+    target target_;
+    const family_traits *family_;
+    std::string address_;
+    std::string fallback_;
+    bool logged_in_ = false;
+    std::string error_;
 };
 
 }  // namespace kxtool

@@ -1,53 +1,242 @@
 #include "fields.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace kxtool {
 namespace {
 
-constexpr range absent{1, 0};
-constexpr range byte_values{0, 255};
-constexpr range word_values{0, 65535};
-constexpr range flag_values{0, 1};
-constexpr range digit_values{0, 9};  // family A keeps these settings as one digit
+constexpr word on_off[] = {{0, "off"}, {1, "on"}};
+constexpr word data_bit_words[] = {{5, "5 bits"}, {6, "6 bits"}, {7, "7 bits"}, {8, "8 bits"}};
+constexpr word stop_bit_words[] = {{1, "1 bit"}, {2, "2 bits"}};
 
 #define KX_AT(member) offsetof(kx_settings_record, member), sizeof(kx_settings_record::member)
 
-// Each row ends with the family A range, then the family B one. Family A
-// texts keep room for their NUL; family B texts may fill their
-// field. A family A device always has one stop bit and a family B device no
-// nb_flag (reads give 0), so those take one value only.
-const std::vector<field> fields_table = {
-    {"family", kind::family, KX_AT(family), false, {byte_values, byte_values}},
-    {"on_text", kind::text, KX_AT(on_text), true, {{0, 9}, {0, 10}}},
-    {"password", kind::text, KX_AT(password), true, {{0, 9}, {0, 10}}},
-    {"device_name", kind::text, KX_AT(device_name), true, {{0, 9}, {0, 10}}},
-    {"firmware_version", kind::text, KX_AT(firmware_version), false, {{0, 15}, {0, 16}}},
-    {"device_id", kind::identifier, KX_AT(device_id), false, {absent, absent}},
-    {"ip_address", kind::address, KX_AT(ip_address), true, {absent, absent}},
-    {"local_port", kind::number, KX_AT(local_port), true, {word_values, word_values}},
-    {"dest_ip", kind::address, KX_AT(dest_ip), true, {absent, absent}},
-    {"dest_port", kind::number, KX_AT(dest_port), true, {word_values, word_values}},
-    {"subnet_mask", kind::address, KX_AT(subnet_mask), true, {absent, absent}},
-    {"gateway", kind::address, KX_AT(gateway), true, {absent, absent}},
-    {"li_address", kind::address, KX_AT(li_address), true, {absent, absent}},
-    {"li_address_2", kind::address, KX_AT(li_address_2), true, {absent, absent}},
-    {"dw_text", kind::text, KX_AT(dw_text), true, {{0, 29}, {0, 30}}},
-    {"tp_value", kind::number, KX_AT(tp_value), true, {digit_values, byte_values}},
-    {"rm_value", kind::number, KX_AT(rm_value), true, {digit_values, byte_values}},
-    {"dhcp_enabled", kind::number, KX_AT(dhcp_enabled), true, {flag_values, flag_values}},
-    {"ww_flag", kind::number, KX_AT(ww_flag), true, {flag_values, flag_values}},
-    {"dd_flag", kind::number, KX_AT(dd_flag), true, {flag_values, flag_values}},
-    {"nb_flag", kind::number, KX_AT(nb_flag), true, {flag_values, {0, 0}}},
-    {"keep_alive", kind::number, KX_AT(keep_alive), true, {byte_values, byte_values}},
-    {"md_value", kind::number, KX_AT(md_value), true, {byte_values, byte_values}},
-    {"ml_value", kind::number, KX_AT(ml_value), true, {word_values, word_values}},
-    {"baud_rate", kind::baud, KX_AT(baud_rate), true, {absent, absent}},
-    {"parity", kind::number, KX_AT(parity), true, {digit_values, byte_values}},
-    {"data_bits", kind::number, KX_AT(data_bits), true, {{7, 8}, {5, 8}}},
-    {"stop_bits", kind::number, KX_AT(stop_bits), true, {{1, 1}, {1, 2}}},
-    {"flow_control", kind::number, KX_AT(flow_control), true, {flag_values, byte_values}},
+// name, kind, where, writable, identity, secret, words, unit, meaning. The
+// identity fields are those a device is found and told apart by on a
+// network: its addresses and its name.
+const field fields_table[] = {
+    {"family",
+     kind::family,
+     KX_AT(family),
+     false,
+     false,
+     false,
+     {},
+     "",
+     "device family: 1 family A, 16 family B"},
+    {"on_text",
+     kind::text,
+     KX_AT(on_text),
+     true,
+     false,
+     false,
+     {},
+     "characters",
+     "a text setting the device keeps (family A command ON)"},
+    {"password",
+     kind::text,
+     KX_AT(password),
+     true,
+     false,
+     true,
+     {},
+     "characters",
+     "configuration password, which the login presents"},
+    {"device_name",
+     kind::text,
+     KX_AT(device_name),
+     true,
+     true,
+     false,
+     {},
+     "characters",
+     "the device's name"},
+    {"firmware_version",
+     kind::text,
+     KX_AT(firmware_version),
+     false,
+     false,
+     false,
+     {},
+     "characters",
+     "firmware version, as the device reports it"},
+    {"device_id",
+     kind::identifier,
+     KX_AT(device_id),
+     false,
+     false,
+     false,
+     {},
+     "",
+     "device identifier, six numbers 0 to 255; set at the factory"},
+    {"ip_address",
+     kind::address,
+     KX_AT(ip_address),
+     true,
+     true,
+     false,
+     {},
+     "",
+     "the device's own IPv4 address; a new one takes effect when the device restarts"},
+    {"local_port",
+     kind::number,
+     KX_AT(local_port),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "the device's own port number for its serial line's data"},
+    {"dest_ip",
+     kind::address,
+     KX_AT(dest_ip),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "destination (peer) IPv4 address of the serial line's data"},
+    {"dest_port",
+     kind::number,
+     KX_AT(dest_port),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "destination (peer) port number"},
+    {"subnet_mask",
+     kind::address,
+     KX_AT(subnet_mask),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "subnet mask of the device's address"},
+    {"gateway",
+     kind::address,
+     KX_AT(gateway),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "default gateway of the device"},
+    {"li_address",
+     kind::address,
+     KX_AT(li_address),
+     true,
+     true,
+     false,
+     {},
+     "",
+     "a further IPv4 address of the device's configuration (family A command LI); "
+     "0.0.0.0 when unused"},
+    {"li_address_2",
+     kind::address,
+     KX_AT(li_address_2),
+     true,
+     true,
+     false,
+     {},
+     "",
+     "a second further IPv4 address (family A command Li); 0.0.0.0 when unused"},
+    {"dw_text",
+     kind::text,
+     KX_AT(dw_text),
+     true,
+     false,
+     false,
+     {},
+     "characters",
+     "a text setting the device keeps (family A command DW)"},
+    {"tp_value",
+     kind::number,
+     KX_AT(tp_value),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "a numeric setting the device keeps (family A command TP, one digit)"},
+    {"rm_value",
+     kind::number,
+     KX_AT(rm_value),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "a numeric setting the device keeps (family A command RM, one digit)"},
+    {"dhcp_enabled", kind::number, KX_AT(dhcp_enabled), true, false, false, on_off, "",
+     "on: the device takes its address by DHCP; off: it keeps ip_address"},
+    {"ww_flag", kind::number, KX_AT(ww_flag), true, false, false, on_off, "",
+     "an on/off setting the device keeps (family A command WW)"},
+    {"dd_flag", kind::number, KX_AT(dd_flag), true, false, false, on_off, "",
+     "an on/off setting the device keeps (family A command DD)"},
+    {"nb_flag", kind::number, KX_AT(nb_flag), true, false, false, on_off, "",
+     "an on/off setting of family A devices (command NB); family B has none"},
+    {"keep_alive",
+     kind::number,
+     KX_AT(keep_alive),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "the device's keep-alive setting for its data connection"},
+    {"md_value",
+     kind::number,
+     KX_AT(md_value),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "a numeric setting the device keeps (family A command MD)"},
+    {"ml_value",
+     kind::number,
+     KX_AT(ml_value),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "a numeric setting the device keeps (family A command ML)"},
+    {"baud_rate",
+     kind::baud,
+     KX_AT(baud_rate),
+     true,
+     false,
+     false,
+     {},
+     "bit/s",
+     "serial-line speed"},
+    {"parity",
+     kind::number,
+     KX_AT(parity),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "serial-line parity, in the numbering of the device's family"},
+    {"data_bits", kind::number, KX_AT(data_bits), true, false, false, data_bit_words, "bits",
+     "serial-line data bits"},
+    {"stop_bits", kind::number, KX_AT(stop_bits), true, false, false, stop_bit_words, "bits",
+     "serial-line stop bits (family A devices have one)"},
+    {"flow_control",
+     kind::number,
+     KX_AT(flow_control),
+     true,
+     false,
+     false,
+     {},
+     "",
+     "serial-line flow control (family A: off or on; family B: the device's code)"},
 };
 
 #undef KX_AT
@@ -55,10 +244,34 @@ const std::vector<field> fields_table = {
 bool present(range r) { return r.min <= r.max; }
 bool in_range(uint32_t value, range r) { return r.min <= value && value <= r.max; }
 
-range either(range a, range b) {
-    if (!present(a)) return b;
-    if (!present(b)) return a;
-    return {a.min < b.min ? a.min : b.min, a.max > b.max ? a.max : b.max};
+std::string lower(std::string_view text) {
+    std::string out(text);
+    for (char &c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// Words compare without case and without spaces: "8 Bits" is "8bits".
+std::string word_key(std::string_view text) {
+    std::string out;
+    for (char c : lower(text))
+        if (c != ' ') out += c;
+    return out;
+}
+
+size_t edit_distance(std::string_view a, std::string_view b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
 }
 
 // Record numbers are little-endian, the host order of every supported target.
@@ -70,21 +283,24 @@ uint32_t number_in(const kx_settings_record &record, const field &f) {
 }
 
 // Dotted decimal parts 0..255 without leading zeros.
-bool dotted_parts(std::string_view text, int wanted) {
+bool dotted_parts(std::string_view text, int wanted, uint32_t *value = nullptr) {
     int parts = 0;
     size_t at = 0;
+    uint32_t all = 0;
     while (true) {
         size_t end = text.find('.', at);
         if (end == std::string_view::npos) end = text.size();
         const std::string_view part = text.substr(at, end - at);
-        uint32_t value = 0;
-        if (part.size() > 3 || (part.size() > 1 && part[0] == '0') || !parse_number(part, value) ||
-            value > 255)
+        uint32_t n = 0;
+        if (part.size() > 3 || (part.size() > 1 && part[0] == '0') || !parse_number(part, n) ||
+            n > 255)
             return false;
+        all = all << 8 | n;
         ++parts;
         if (end == text.size()) break;
         at = end + 1;
     }
+    if (value != nullptr) *value = all;
     return parts == wanted;
 }
 
@@ -93,8 +309,8 @@ bool dotted_parts(std::string_view text, int wanted) {
 // restore rather than changed.
 nlohmann::json text_json(const char *field, size_t width) {
     std::string utf8;
-    for (size_t i = 0; i < width && field[i] != '\0'; ++i) {
-        const auto c = static_cast<unsigned char>(field[i]);
+    for (const char byte : kxtools::field_text(field, width)) {
+        const auto c = static_cast<unsigned char>(byte);
         if (c < 0x80) {
             utf8 += static_cast<char>(c);
         } else {
@@ -105,14 +321,107 @@ nlohmann::json text_json(const char *field, size_t width) {
     return utf8;
 }
 
+std::span<const word> words_for(const field &f, const family_traits *family) {
+    if (family != nullptr)
+        for (const kxtools::field_words &own : family->words)
+            if (own.field == f.name) return own.words;
+    return f.words;
+}
+
+// The families a check applies to: the device's, or every one before the
+// device is known.
+std::vector<const family_traits *> applicable(const family_traits *family) {
+    if (family != nullptr) return {family};
+    std::vector<const family_traits *> all;
+    for (const family_traits &f : kxtools::families) all.push_back(&f);
+    return all;
+}
+
+std::string who(const family_traits *family) {
+    return family != nullptr ? std::string("a family ") + family->letter + " device" : "the field";
+}
+
+std::string number_refusal(const field &f, const nlohmann::json &value,
+                           const family_traits *family) {
+    range hull{UINT32_MAX, 0};
+    std::string words;
+    bool understood = false;
+    for (const family_traits *fam : applicable(family)) {
+        const range r = range_of(*fam, f);
+        if (!present(r)) continue;
+        const std::optional<uint32_t> code = code_of(f, value, *fam);
+        if (code && in_range(*code, r)) return {};
+        understood = understood || code.has_value();
+        hull = {std::min(hull.min, r.min), std::max(hull.max, r.max)};
+        for (const word &w : words_for(f, fam))
+            if (words.find(std::string(w.text)) == std::string::npos)
+                words += (words.empty() ? "" : ", ") + std::string(w.text);
+    }
+    if (!present(hull)) return who(family) + " has no such setting";
+    const std::string takes = hull.min == hull.max
+                                  ? std::to_string(hull.min) + " only"
+                                  : std::to_string(hull.min) + " to " + std::to_string(hull.max);
+    if (!understood)
+        return "not a value of " + std::string(f.name) + ": " + who(family) + " takes " + takes +
+               (words.empty() ? "" : " or one of " + words);
+    return "out of range: " + who(family) + " takes " + takes;
+}
+
 }  // namespace
 
-const std::vector<field> &settings_fields() { return fields_table; }
+std::optional<uint32_t> code_of(const field &f, const nlohmann::json &value,
+                                const family_traits &family) {
+    if (value.is_number_unsigned()) {
+        if (value.get<uint64_t>() > UINT32_MAX) return std::nullopt;
+        return value.get<uint32_t>();
+    }
+    if (!value.is_string()) return std::nullopt;
+    const std::string text = value;
+    uint32_t n = 0;
+    if (parse_number(text, n)) return n;
+    for (const word &w : words_for(f, &family))
+        if (word_key(w.text) == word_key(text)) return w.code;
+    return std::nullopt;
+}
+
+std::span<const field> settings_fields() { return fields_table; }
 
 const field *find_field(std::string_view name) {
+    const std::string wanted = lower(name);
     for (const field &f : fields_table)
-        if (name == f.name) return &f;
+        if (wanted == f.name) return &f;
     return nullptr;
+}
+
+std::string unknown_field_text(std::string_view name) {
+    const std::string wanted = lower(name);
+    const field *best = nullptr;
+    size_t best_distance = 0;
+    for (const field &f : fields_table) {
+        const std::string_view candidate = f.name;
+        // "baudrate" and "baud" are near baud_rate too.
+        size_t distance = edit_distance(word_key(wanted), word_key(candidate));
+        if (wanted.size() >= 3 && candidate.starts_with(wanted)) distance = 1;
+        std::string bare;
+        for (char c : candidate)
+            if (c != '_') bare += c;
+        if (bare == wanted) distance = 0;
+        if (best == nullptr || distance < best_distance) {
+            best = &f;
+            best_distance = distance;
+        }
+    }
+    std::string text = "unknown field: " + std::string(name);
+    if (best != nullptr && best_distance <= std::max<size_t>(2, wanted.size() / 3))
+        text += " (did you mean " + std::string(best->name) + "?)";
+    return text + "; kxtool fields lists them";
+}
+
+std::string identity_names() {
+    std::string names;
+    for (const field &f : fields_table)
+        if (f.identity) names += (names.empty() ? "" : ", ") + std::string(f.name);
+    return names;
 }
 
 bool parse_number(std::string_view text, uint32_t &value) {
@@ -129,6 +438,12 @@ bool parse_number(std::string_view text, uint32_t &value) {
 
 bool valid_address(std::string_view text) { return dotted_parts(text, 4); }
 bool valid_identifier(std::string_view text) { return dotted_parts(text, 6); }
+bool address_value(std::string_view text, uint32_t &value) { return dotted_parts(text, 4, &value); }
+
+std::string address_text(uint32_t value) {
+    return std::to_string(value >> 24) + "." + std::to_string(value >> 16 & 0xFF) + "." +
+           std::to_string(value >> 8 & 0xFF) + "." + std::to_string(value & 0xFF);
+}
 
 bool valid_setting_text(std::string_view text) {
     for (char c : text)
@@ -136,88 +451,39 @@ bool valid_setting_text(std::string_view text) {
     return true;
 }
 
-bool baud_fits(uint32_t value, uint8_t family) {
-    // Family A keeps one of eight speed codes; family B keeps hundreds in 16 bits.
-    const bool fits_a = kx::carries_speed_a(value);
-    const bool fits_b = value >= 100 && value % 100 == 0 && value / 100 <= 65535;
-    if (family == KX_FAMILY_A) return fits_a;
-    if (family == KX_FAMILY_B) return fits_b;
-    return fits_a || fits_b;
+range range_of(const family_traits &family, const field &f) {
+    for (const kxtools::limit &l : family.limits)
+        if (l.field == f.name) return l.values;
+    return {1, 0};
 }
 
-std::string speeds_text() {
-    std::string text = "family A:";
-    for (uint32_t speed : kx::baud_rates_a) text += " " + std::to_string(speed);
-    return text + "; family B: multiples of 100 up to 6553500";
+bool baud_fits(uint32_t value, const family_traits &family) {
+    if (!family.speeds.empty())
+        return std::find(family.speeds.begin(), family.speeds.end(), value) != family.speeds.end();
+    return value >= family.speed_step && value % family.speed_step == 0 &&
+           value <= family.speed_max;
 }
 
-std::string id_text(const uint8_t *id) {
-    char text[24];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u.%u.%u", id[0], id[1], id[2], id[3], id[4], id[5]);
+std::string speeds_text(const family_traits &family) {
+    std::string text;
+    for (uint32_t speed : family.speeds) {
+        if (!text.empty()) text += ' ';
+        text += std::to_string(speed);
+    }
+    if (family.speeds.empty())
+        text = "multiples of " + std::to_string(family.speed_step) + " up to " +
+               std::to_string(family.speed_max);
     return text;
 }
 
-std::string shown_text(const char *field, size_t width) {
-    std::string out;
-    for (size_t i = 0; i < width && field[i] != '\0'; ++i) {
-        const auto c = static_cast<unsigned char>(field[i]);
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        }
-    }
-    return out;
-}
-
-nlohmann::json value_json(const kx_settings_record &record, const field &f) {
-    const auto *bytes = reinterpret_cast<const uint8_t *>(&record) + f.offset;
-    switch (f.type) {
-        case kind::text:
-        case kind::address:
-            return text_json(reinterpret_cast<const char *>(bytes), f.width);
-        case kind::identifier:
-            return id_text(bytes);
-        case kind::family:
-        case kind::number:
-        case kind::baud:
-            break;
-    }
-    return number_in(record, f);
-}
-
-// As a table shows it: texts with their odd bytes escaped, the rest as in JSON.
-std::string value_text(const kx_settings_record &record, const field &f) {
-    if (f.type == kind::text || f.type == kind::address) {
-        const auto *bytes = reinterpret_cast<const char *>(&record) + f.offset;
-        return shown_text(bytes, f.width);
-    }
-    const nlohmann::json value = value_json(record, f);
-    return value.is_string() ? value.get<std::string>() : value.dump();
-}
-
-nlohmann::ordered_json settings_json(const kx_settings_record &record) {
-    nlohmann::ordered_json out = nlohmann::ordered_json::object();
-    for (const field &f : fields_table) out[f.name] = value_json(record, f);
-    return out;
-}
-
-nlohmann::ordered_json device_json(const kx_device_record &d) {
-    return nlohmann::ordered_json{
-        {"family", d.family},
-        {"firmware_version", text_json(d.firmware_version, sizeof d.firmware_version)},
-        {"device_name", text_json(d.device_name, sizeof d.device_name)},
-        {"device_id", id_text(d.device_id)},
-        {"ip_address", text_json(d.ip_address, sizeof d.ip_address)},
-        {"local_port", d.local_port},
-        {"dest_ip", text_json(d.dest_ip, sizeof d.dest_ip)},
-        {"subnet_mask", text_json(d.subnet_mask, sizeof d.subnet_mask)},
-        {"gateway", text_json(d.gateway, sizeof d.gateway)},
-        {"li_address", text_json(d.li_address, sizeof d.li_address)},
-        {"li_address_2", text_json(d.li_address_2, sizeof d.li_address_2)},
-    };
+std::string words_text(const field &f, const family_traits &family) {
+    const range r = range_of(family, f);
+    std::string text;
+    for (const word &w : words_for(f, &family))
+        if (in_range(w.code, r))
+            text += (text.empty() ? "" : ", ") + std::string(w.text) + " (" +
+                    std::to_string(w.code) + ")";
+    return text;
 }
 
 nlohmann::json typed_value(const field &f, const std::string &text) {
@@ -228,48 +494,19 @@ nlohmann::json typed_value(const field &f, const std::string &text) {
     return text;
 }
 
-// The ranges that apply: the family's own, or every family's while the
-// device is not known.
-struct applicable {
-    range ranges[std::size(known_families)];
-    size_t count = 0;
-};
-
-applicable ranges_for(const field &f, uint8_t family) {
-    applicable out;
-    bool known = false;
-    for (uint8_t code : known_families) known = known || code == family;
-    for (size_t i = 0; i < std::size(known_families); ++i)
-        if (!known || known_families[i] == family) out.ranges[out.count++] = f.values[i];
-    return out;
-}
-
-range hull(const applicable &a) {
-    range r = absent;
-    for (size_t i = 0; i < a.count; ++i) r = either(r, a.ranges[i]);
-    return r;
-}
-
-bool fits_any(const applicable &a, uint32_t value) {
-    for (size_t i = 0; i < a.count; ++i)
-        if (in_range(value, a.ranges[i])) return true;
-    return false;
-}
-
-std::string refusal(const field &f, const nlohmann::json &value, uint8_t family) {
-    const applicable ranges = ranges_for(f, family);
-    const std::string letter = family_letter(family);
-    const std::string who = letter != "?" ? "a family " + letter + " device" : "the field";
+std::string refusal(const field &f, const nlohmann::json &value, const family_traits *family) {
     if (!f.writable) return "read-only field";
     switch (f.type) {
         case kind::text: {
             if (!value.is_string()) return "must be a text";
             const std::string text = value;
             if (!valid_setting_text(text)) return "text must be printable ASCII without '|' or '/'";
-            const uint32_t longest = hull(ranges).max;
+            uint32_t longest = 0;
+            for (const family_traits *fam : applicable(family))
+                longest = std::max(longest, range_of(*fam, f).max);
             if (text.size() > longest)
-                return "text too long: " + who + " takes at most " + std::to_string(longest) +
-                       " characters";
+                return "text too long: " + who(family) + " takes at most " +
+                       std::to_string(longest) + " characters";
             return {};
         }
         case kind::address:
@@ -277,21 +514,19 @@ std::string refusal(const field &f, const nlohmann::json &value, uint8_t family)
                 return "not a dotted IPv4 address (a.b.c.d, each 0 to 255, no leading zeros)";
             return {};
         case kind::baud:
-            if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX ||
-                !baud_fits(value.get<uint32_t>(), family))
-                return "speed not carried by " + who + " (" + speeds_text() + ")";
-            return {};
-        case kind::number: {
-            const range r = hull(ranges);
-            if (!present(r)) return who + " has no such setting";
-            const bool fits = value.is_number_unsigned() && value.get<uint64_t>() <= UINT32_MAX &&
-                              fits_any(ranges, value.get<uint32_t>());
-            if (fits) return {};
-            if (r.min == r.max)
-                return "out of range: " + who + " takes " + std::to_string(r.min) + " only";
-            return "out of range: " + who + " takes " + std::to_string(r.min) + " to " +
-                   std::to_string(r.max);
-        }
+            for (const family_traits *fam : applicable(family)) {
+                const std::optional<uint32_t> speed = code_of(f, value, *fam);
+                if (speed && baud_fits(*speed, *fam)) return {};
+            }
+            {
+                std::string speeds;
+                for (const family_traits *fam : applicable(family))
+                    speeds += (speeds.empty() ? "family " : "; family ") +
+                              std::string(fam->letter) + ": " + speeds_text(*fam);
+                return "speed not carried by " + who(family) + " (" + speeds + ")";
+            }
+        case kind::number:
+            return number_refusal(f, value, family);
         case kind::family:
         case kind::identifier:
             break;
@@ -299,17 +534,69 @@ std::string refusal(const field &f, const nlohmann::json &value, uint8_t family)
     return "read-only field";
 }
 
-void put_value(kx_settings_record &record, const field &f, const nlohmann::json &value) {
+void put_value(kx_settings_record &record, const field &f, const nlohmann::json &value,
+               const family_traits &family) {
     auto *bytes = reinterpret_cast<uint8_t *>(&record) + f.offset;
     if (f.type == kind::text || f.type == kind::address) {
         // The checks keep the text within the field; the rest is cleared.
         const std::string text = value;
         std::memset(bytes, 0, f.width);
-        std::memcpy(bytes, text.data(), text.size() < f.width ? text.size() : f.width);
+        std::memcpy(bytes, text.data(), std::min(text.size(), f.width));
         return;
     }
-    uint32_t n = value.get<uint32_t>();
+    uint32_t n = code_of(f, value, family).value_or(0);
     for (size_t i = 0; i < f.width; ++i, n >>= 8) bytes[i] = static_cast<uint8_t>(n);
+}
+
+nlohmann::json value_json(const kx_settings_record &record, const field &f) {
+    const auto *bytes = reinterpret_cast<const uint8_t *>(&record) + f.offset;
+    switch (f.type) {
+        case kind::text:
+        case kind::address:
+            return text_json(reinterpret_cast<const char *>(bytes), f.width);
+        case kind::identifier:
+            return identifier_text(bytes);
+        case kind::family:
+        case kind::number:
+        case kind::baud:
+            break;
+    }
+    return number_in(record, f);
+}
+
+std::string value_text(const kx_settings_record &record, const field &f) {
+    const char *bytes = reinterpret_cast<const char *>(&record) + f.offset;
+    if (f.secret) return kxtools::field_text(bytes, f.width).empty() ? "(none)" : "(set)";
+    if (f.type == kind::text || f.type == kind::address) return shown_text(bytes, f.width);
+    if (f.type == kind::identifier) return value_json(record, f).get<std::string>();
+    const uint32_t code = number_in(record, f);
+    if (f.type == kind::family) return family_letter(code) + (" (" + std::to_string(code) + ")");
+    for (const word &w : words_for(f, family_by_code(record.family)))
+        if (w.code == code) return std::string(w.text);
+    return std::to_string(code);
+}
+
+nlohmann::ordered_json settings_json(const kx_settings_record &record, bool with_password) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::object();
+    for (const field &f : fields_table)
+        if (with_password || !f.secret) out[f.name] = value_json(record, f);
+    return out;
+}
+
+nlohmann::ordered_json device_json(const kx_device_record &d) {
+    return nlohmann::ordered_json{
+        {"family", d.family},
+        {"firmware_version", text_json(d.firmware_version, sizeof d.firmware_version)},
+        {"device_name", text_json(d.device_name, sizeof d.device_name)},
+        {"device_id", identifier_text(d.device_id)},
+        {"ip_address", text_json(d.ip_address, sizeof d.ip_address)},
+        {"local_port", d.local_port},
+        {"dest_ip", text_json(d.dest_ip, sizeof d.dest_ip)},
+        {"subnet_mask", text_json(d.subnet_mask, sizeof d.subnet_mask)},
+        {"gateway", text_json(d.gateway, sizeof d.gateway)},
+        {"li_address", text_json(d.li_address, sizeof d.li_address)},
+        {"li_address_2", text_json(d.li_address_2, sizeof d.li_address_2)},
+    };
 }
 
 }  // namespace kxtool

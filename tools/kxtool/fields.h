@@ -1,29 +1,34 @@
 // The generic settings record and the device record field by field: their
-// JSON form (field names are the record's, numbers are numbers, addresses
-// and texts are strings), their table form, and the checks a value must
-// pass before it is sent to a device.
+// JSON form (field names are the record's, numbers are numbers, addresses and
+// texts are strings), their table form (codes as words, no password), and
+// the checks a value must pass before it is sent to a device. What differs
+// by family (ranges, speeds, words) comes from the tools' family table.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <iterator>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "family_a/speeds_a.h"
+#include "families.h"
 #include "kxconf.h"
-#include "result_text.h"
+#include "record_text.h"
 
 namespace kxtool {
 
-enum class kind { family, text, address, identifier, number, baud };
+using kxtools::family_by_code;
+using kxtools::family_letter;
+using kxtools::family_traits;
+using kxtools::identifier_text;
+using kxtools::range;
+using kxtools::shown_text;
+using kxtools::word;
 
-// Values a family carries, min to max.
-struct range {
-    uint32_t min, max;
-};
+enum class kind { family, text, address, identifier, number, baud };
 
 struct field {
     const char *name;
@@ -31,18 +36,24 @@ struct field {
     size_t offset;
     size_t width;
     bool writable;
-    // Numbers: the values each family carries. Texts: the longest text.
-    // One range per family, in the order of known_families.
-    range values[2];
+    // Must differ from device to device on a network: a clone leaves it alone.
+    bool identity;
+    // Never printed in a table.
+    bool secret;
+    // Words for codes, on every family (a family's own words come first).
+    std::span<const word> words;
+    const char *unit;
+    const char *meaning;
 };
 
-// The families whose fields the table describes, by family code.
-inline constexpr uint8_t known_families[] = {KX_FAMILY_A, KX_FAMILY_B};
-static_assert(std::size(known_families) == std::size(field{}.values));
-
 // Every field of kx_settings_record, in record order.
-const std::vector<field> &settings_fields();
+std::span<const field> settings_fields();
+// By name, upper or lower case alike; null when no field has it.
 const field *find_field(std::string_view name);
+// "unknown field: baudrate (did you mean baud_rate?)"
+std::string unknown_field_text(std::string_view name);
+// The identity fields' names, for messages and help: "ip_address, ...".
+std::string identity_names();
 
 // Four decimal parts 0..255 without leading zeros: the platform's parser
 // would read "010" as octal and "10.1" as 10.0.0.1, sending somewhere else.
@@ -53,27 +64,38 @@ bool valid_identifier(std::string_view text);
 // family A search reply, so neither may appear in a setting's text.
 bool valid_setting_text(std::string_view text);
 bool parse_number(std::string_view text, uint32_t &value);
-bool baud_fits(uint32_t value, uint8_t family);
-// The speeds each family carries, for messages.
-std::string speeds_text();
+// Dotted text to a number, first part in the high byte; false if invalid.
+bool address_value(std::string_view text, uint32_t &value);
+std::string address_text(uint32_t value);
 
-std::string id_text(const uint8_t *id);
-using kxtools::family_letter;
-// A text field for a terminal: bytes that are not printable ASCII escaped.
-std::string shown_text(const char *field, size_t width);
-
-nlohmann::json value_json(const kx_settings_record &record, const field &f);
-std::string value_text(const kx_settings_record &record, const field &f);
-nlohmann::ordered_json settings_json(const kx_settings_record &record);
-nlohmann::ordered_json device_json(const kx_device_record &device);
+// The family's range for a field; min > max when the family lacks it.
+range range_of(const family_traits &family, const field &f);
+bool baud_fits(uint32_t value, const family_traits &family);
+// The speeds a family carries, for messages: "1200 2400 ..." or "multiples
+// of 100 up to 6553500".
+std::string speeds_text(const family_traits &family);
+// "none (0), odd (1), ..." for a field on a family; empty without words.
+std::string words_text(const field &f, const family_traits &family);
 
 // A value typed on the command line, in the JSON type its field takes
-// (digits become a number for numeric fields).
+// (digits become a number for numeric fields; words stay text).
 nlohmann::json typed_value(const field &f, const std::string &text);
-// Empty when value fits the field for the family (0: either family, before
-// the device is known); otherwise why it does not.
-std::string refusal(const field &f, const nlohmann::json &value, uint8_t family);
-// Stores a value that passed refusal().
-void put_value(kx_settings_record &record, const field &f, const nlohmann::json &value);
+// Empty when the value fits the field on the family (null: on any family,
+// before the device is known); otherwise why it does not.
+std::string refusal(const field &f, const nlohmann::json &value, const family_traits *family);
+// The code a value stands for on a family: a number, digits, or a word.
+std::optional<uint32_t> code_of(const field &f, const nlohmann::json &value,
+                                const family_traits &family);
+// Stores a value that passed refusal() for the family.
+void put_value(kx_settings_record &record, const field &f, const nlohmann::json &value,
+               const family_traits &family);
+
+// A field's value as JSON: codes as numbers, texts byte for byte.
+nlohmann::json value_json(const kx_settings_record &record, const field &f);
+// As a table shows it: texts escaped, codes as words, a password hidden.
+std::string value_text(const kx_settings_record &record, const field &f);
+// Every field; the password only when asked for.
+nlohmann::ordered_json settings_json(const kx_settings_record &record, bool with_password);
+nlohmann::ordered_json device_json(const kx_device_record &device);
 
 }  // namespace kxtool

@@ -1,0 +1,77 @@
+#!/usr/bin/python3
+"""kxtool's goals, printed as figures over kxsim (never a test's verdict).
+
+  show ADDRESS: the tool's own cost within 50 ms beyond the device's own
+  exchange (login, read, logout, as the -v trace times them);
+  save --all --dir of 60 devices (40 family A, 20 family B) within 2 s.
+
+Runs inside a private network namespace only:
+  scripts/netns-run bench/kxtool_bench.py [KXTOOL [KXSIM]]
+"""
+import os
+import re
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+KXTOOL = sys.argv[1] if len(sys.argv) > 1 else "build/linux/tools/kxtool"
+KXSIM = sys.argv[2] if len(sys.argv) > 2 else "build/linux/sim/kxsim"
+RUNS = 10
+EXCHANGE = re.compile(r"^kx_(login|read_setting|logout) .*: 1 \(success\) in ([0-9.]+) ms$")
+
+links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True).stdout.splitlines()
+if len(links) != 1 or ": lo:" not in links[0]:
+    sys.exit("kxtool_bench: run it inside scripts/netns-run (a namespace with loopback alone)")
+
+work = tempfile.mkdtemp()
+log = open(os.path.join(work, "kxsim.log"), "w+")
+sim = subprocess.Popen([KXSIM, "--family-a", "40", "--family-b", "20"], stdout=log,
+                       stderr=subprocess.STDOUT)
+for _ in range(100):
+    log.seek(0)
+    if log.read().startswith("ready"):
+        break
+    time.sleep(0.05)
+else:
+    sys.exit("kxtool_bench: kxsim did not become ready")
+
+
+def timed(*args):
+    start = time.monotonic()
+    r = subprocess.run([KXTOOL, *args], capture_output=True, text=True)
+    if r.returncode != 0:
+        sys.exit(f"kxtool_bench: kxtool {' '.join(args)} exited {r.returncode}: {r.stderr}")
+    return (time.monotonic() - start) * 1000, r.stderr
+
+
+try:
+    print("kxtool show ADDRESS: wall time, the device's own exchange (login, read, logout),")
+    print(f"and the tool's cost beyond it; median of {RUNS} runs, goal: cost within 50 ms")
+    for family, address in (("A", "127.0.1.1"), ("B", "127.0.2.1")):
+        walls, exchanges = [], []
+        for _ in range(RUNS):
+            wall, trace = timed("-v", "show", address)
+            own = sum(float(m.group(2)) for m in map(EXCHANGE.match, trace.splitlines()) if m)
+            walls.append(wall)
+            exchanges.append(own)
+        wall, own = statistics.median(walls), statistics.median(exchanges)
+        cost = statistics.median(w - e for w, e in zip(walls, exchanges))
+        print(f"  family {family} {address}: {wall:6.1f} ms = exchange {own:5.1f} ms "
+              f"+ tool {cost:5.1f} ms  {'(goal met)' if cost <= 50 else '(over the goal)'}")
+
+    print("kxtool save --all --dir: 60 devices (40 family A, 20 family B), goal: within 2 s")
+    walls = []
+    for run in range(3):
+        wall, _ = timed("save", "--all", "--dir", os.path.join(work, f"save{run}"))
+        walls.append(wall)
+        saved = len(os.listdir(os.path.join(work, f"save{run}")))
+        if saved != 60:
+            sys.exit(f"kxtool_bench: {saved} of 60 devices saved")
+    best, worst = min(walls), max(walls)
+    print(f"  {best:6.0f} .. {worst:6.0f} ms over 3 runs, 60 of 60 saved  "
+          f"{'(goal met)' if worst <= 2000 else '(over the goal)'}")
+finally:
+    sim.terminate()
+    sim.wait()

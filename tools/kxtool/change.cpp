@@ -1,0 +1,235 @@
+#include "change.h"
+
+#include <fmt/core.h>
+
+#include <algorithm>
+
+namespace kxtool {
+namespace {
+
+bool already_given(const assignments &list, const field *f) {
+    return std::any_of(list.begin(), list.end(), [f](const auto &a) { return a.first == f; });
+}
+
+// A family's own limits, before anything is sent to the device.
+std::string family_refusal(const family_traits &family, const std::string &password,
+                           const assignments &changes) {
+    const range longest = range_of(family, *find_field("password"));
+    if (password.size() > longest.max)
+        return fmt::format("password: a family {} device takes at most {} characters",
+                           family.letter, longest.max);
+    for (const auto &[f, value] : changes)
+        if (const std::string why = refusal(*f, value, &family); !why.empty())
+            return std::string(f->name) + "=" + value.dump() + ": " + why;
+    return {};
+}
+
+std::vector<std::string> differences(const kx_settings_record &before,
+                                     const kx_settings_record &after) {
+    std::vector<std::string> lines;
+    for (const field &f : settings_fields()) {
+        if (!f.writable || value_json(before, f) == value_json(after, f)) continue;
+        if (f.secret)
+            lines.push_back(std::string(f.name) + ": changes (not shown)");
+        else
+            lines.push_back(
+                fmt::format("{}: {} -> {}", f.name, value_text(before, f), value_text(after, f)));
+    }
+    return lines;
+}
+
+// The fields the device did not keep, or an empty text.
+std::string not_kept(const std::string &device, const kx_settings_record &wanted,
+                     const kx_settings_record &kept) {
+    std::string text;
+    for (const field &f : settings_fields()) {
+        if (!f.writable || value_json(kept, f) == value_json(wanted, f)) continue;
+        text += text.empty() ? device + " did not keep what was written: " : "; ";
+        text += f.secret ? std::string(f.name) + " differs (not shown)"
+                         : fmt::format("{} is {}, {} was written", f.name, value_text(kept, f),
+                                       value_text(wanted, f));
+    }
+    return text;
+}
+
+}  // namespace
+
+bool parse_assignment(const std::string &text, assignments &out, std::string &error) {
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos) {
+        error = "not KEY=VALUE: " + text;
+        return false;
+    }
+    const field *f = find_field(text.substr(0, eq));
+    if (f == nullptr) {
+        error = unknown_field_text(text.substr(0, eq));
+        return false;
+    }
+    const nlohmann::json value = typed_value(*f, text.substr(eq + 1));
+    if (const std::string why = refusal(*f, value, nullptr); !why.empty()) {
+        error = text + ": " + why;
+        return false;
+    }
+    if (already_given(out, f)) {
+        error = std::string(f->name) + " given twice";
+        return false;
+    }
+    out.emplace_back(f, value);
+    return true;
+}
+
+bool read_source(const nlohmann::json &settings, settings_source &out, std::string &error) {
+    if (!settings.is_object()) {
+        error = "settings must be a JSON object";
+        return false;
+    }
+    for (const auto &[name, value] : settings.items()) {
+        const field *f = find_field(name);
+        if (f == nullptr) {
+            error = unknown_field_text(name);
+            return false;
+        }
+        if (f->type == kind::family) {
+            if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX) {
+                error = "family must be a family code (" + std::to_string(KX_FAMILY_A) + ", " +
+                        std::to_string(KX_FAMILY_B) + ")";
+                return false;
+            }
+            out.family = value.get<uint32_t>();
+            continue;
+        }
+        if (f->type == kind::identifier) {
+            if (!value.is_string() || !valid_identifier(value.get<std::string>())) {
+                error = "device_id must be an identifier text such as 0.16.10.0.0.1";
+                return false;
+            }
+            out.device_id = value.get<std::string>();
+            continue;
+        }
+        if (!f->writable) continue;  // the firmware version is a fact, not a setting
+        if (const std::string why = refusal(*f, value, nullptr); !why.empty()) {
+            error = std::string(f->name) + "=" + value.dump() + ": " + why;
+            return false;
+        }
+        if (already_given(out.values, f)) {
+            error = std::string(f->name) + " given twice";
+            return false;
+        }
+        out.values.emplace_back(f, value);
+    }
+    for (const std::string &named : out.set) {
+        assignments scratch;
+        const bool with_value = named.find('=') != std::string::npos;
+        if (with_value ? !parse_assignment(named, scratch, error) : find_field(named) == nullptr) {
+            if (!with_value) error = "--set: " + unknown_field_text(named);
+            return false;
+        }
+    }
+    return true;
+}
+
+int plan_changes(const settings_source &source, const target &device, bool require_id,
+                 assignments &out, std::string &error) {
+    const uint8_t family = device.record.family;
+    if (source.family && *source.family != family) {
+        error = fmt::format("it holds the settings of a family {} device ({}); {} is family {}",
+                            family_letter(*source.family), *source.family, label(device),
+                            family_letter(family));
+        return exit_refused;
+    }
+    const std::string id = identifier_text(device.record.device_id);
+    const bool same_device = source.device_id ? *source.device_id == id : !require_id;
+    if (!same_device && !source.clone) {
+        error = fmt::format(
+            "it holds the settings of {}, not of {}; writing them would copy that device's "
+            "identity fields ({}) onto this one: add --clone to copy the other settings (and "
+            "--set FIELD for each identity field to copy too)",
+            source.device_id ? "device " + *source.device_id : "another device (no device_id)",
+            label(device), identity_names());
+        return exit_refused;
+    }
+    out.clear();
+    for (const auto &[f, value] : source.values) {
+        const bool named =
+            std::find(source.set.begin(), source.set.end(), f->name) != source.set.end();
+        if (same_device || !f->identity || named) out.emplace_back(f, value);
+    }
+    // --set NAME=VALUE gives its own value, whatever the source holds.
+    for (const std::string &named : source.set) {
+        if (named.find('=') == std::string::npos) continue;
+        assignments given;
+        std::string ignored;
+        if (!parse_assignment(named, given, ignored)) continue;  // read_source checked it
+        std::erase_if(out, [&](const auto &a) { return a.first == given.front().first; });
+        out.push_back(given.front());
+    }
+    return exit_ok;
+}
+
+change_outcome change_settings(const target &device, const std::string &password,
+                               const assignments &changes, bool dry_run) {
+    change_outcome outcome;
+    const family_traits &family = *family_by_code(device.record.family);
+    if (const std::string why = family_refusal(family, password, changes); !why.empty()) {
+        outcome.code = exit_refused;
+        outcome.error = label(device) + ": " + why + "; nothing was sent to it";
+        return outcome;
+    }
+    session s(device);
+    kx_settings_record current;
+    if (!s.login(password) || !s.read(current)) {
+        s.close();
+        outcome.code = exit_failed;
+        outcome.error = s.error();
+        return outcome;
+    }
+    kx_settings_record wanted = current;
+    for (const auto &[f, value] : changes) put_value(wanted, *f, value, family);
+    outcome.differences = differences(current, wanted);
+    outcome.kept = current;
+    if (dry_run || outcome.differences.empty()) {
+        if (!s.close()) outcome.code = exit_failed;
+        outcome.error = s.error();
+        return outcome;
+    }
+    if (!s.write(wanted)) {
+        s.close();
+        outcome.code = exit_failed;
+        outcome.error = s.error();
+        return outcome;
+    }
+    const field &address = *find_field("ip_address");
+    if (value_json(wanted, address) != value_json(current, address))
+        s.readdressed(value_json(wanted, address).get<std::string>());
+    if (!s.read(outcome.kept)) {
+        s.close();
+        outcome.code = exit_failed;
+        outcome.error = "the write was sent, but " + s.error();
+        return outcome;
+    }
+    outcome.error = not_kept(s.label(), wanted, outcome.kept);
+    if (!s.close() && outcome.error.empty()) outcome.error = s.error();
+    if (!outcome.error.empty()) outcome.code = exit_failed;
+    return outcome;
+}
+
+change_outcome read_back(const target &device, const std::string &password,
+                         const assignments &changes) {
+    change_outcome outcome;
+    session s(device);
+    if (!s.login(password) || !s.read(outcome.kept)) {
+        s.close();
+        outcome.code = exit_failed;
+        outcome.error = "the change was accepted, but reading it back failed: " + s.error();
+        return outcome;
+    }
+    kx_settings_record wanted = outcome.kept;
+    for (const auto &[f, value] : changes)
+        put_value(wanted, *f, value, *family_by_code(device.record.family));
+    outcome.error = not_kept(s.label(), wanted, outcome.kept);
+    if (!s.close() && outcome.error.empty()) outcome.error = s.error();
+    if (!outcome.error.empty()) outcome.code = exit_failed;
+    return outcome;
+}
+
+}  // namespace kxtool
