@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -218,11 +219,18 @@ int search_command(const options &o) {
     if (o.as_json) {
         fmt::print("{}\n", list.dump(2));
     } else {
-        fmt::print("{:<6} {:<15} {:<23} {:<10} {:>5} {:<16} {}\n", "family", "address",
-                   "identifier", "name", "port", "firmware", "note");
-        for (const auto &r : rows)
-            fmt::print("{:<6} {:<15} {:<23} {:<10} {:>5} {:<16} {}\n", r[0], r[1], r[2], r[3], r[4],
-                       r[5], r[6]);
+        // The note column appears only when a device has one; no line ends in blanks.
+        const bool any_note =
+            std::any_of(rows.begin(), rows.end(), [](const auto &r) { return !r[6].empty(); });
+        auto print_row = [](const std::vector<std::string> &r) {
+            std::string line = fmt::format("{:<6} {:<15} {:<23} {:<10} {:>5} {:<16} {}", r[0], r[1],
+                                           r[2], r[3], r[4], r[5], r[6]);
+            line.erase(line.find_last_not_of(' ') + 1);
+            fmt::print("{}\n", line);
+        };
+        print_row({"family", "address", "identifier", "name", "port", "firmware",
+                   any_note ? "note" : ""});
+        for (const auto &r : rows) print_row(r);
     }
     if (found.incomplete()) {
         complain("warning: " + found.problem);
