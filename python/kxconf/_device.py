@@ -86,13 +86,11 @@ class Device:
         self._quick("baud rate", "kx_setting_baud", rate)
 
     def set_parity(self, parity: Union[Parity, int]) -> None:
-        """Changes the parity code at once (the code a read reports), without a login."""
+        """Changes the parity at once, without a login."""
         code = int(Parity(parity))
         if self.family == Family.A:
+            # The library turns the host's numbering into the device's.
             code = checked_number("parity", code, 0, 4, "a family A device's quick setting")
-            # The family A quick setting numbers odd and even the other way
-            # round from the device's settings; callers give the settings' code.
-            code = {1: 2, 2: 1}.get(code, code)
         else:
             # A code of 255 would tell the device to keep its parity.
             code = checked_number("parity", code, 0, 254, "a family B device")

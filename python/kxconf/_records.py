@@ -137,6 +137,13 @@ _BAUD_OFFSET = 296
 _ID_OFFSET = 64
 
 
+def parity_between(code: int, family: Family) -> int:
+    """Family A devices number odd and even the other way round from the
+    host's numbering (family B's, and that of every quick setting); the
+    translation is its own inverse, so it serves both directions."""
+    return {1: 2, 2: 1}.get(code, code) if family == Family.A else code
+
+
 @dataclass
 class Settings:
     """A device's complete settings (the generic settings record).
@@ -190,6 +197,7 @@ def settings_from_record(record: bytes) -> Settings:
         values[name] = read_address(record, offset, name)
     for name, n in _NUMBERS.items():
         values[name] = n.kind(int.from_bytes(record[n.offset : n.offset + n.width], "little"))
+    values["parity"] = Parity(parity_between(values["parity"], values["family"]))
     return Settings(**values)
 
 
@@ -216,6 +224,8 @@ def settings_record(settings: Settings, family: Family, device_id: DeviceId) -> 
     for name, n in _NUMBERS.items():
         low, high = n.a if family == Family.A else n.b
         value = checked_number(name, getattr(settings, name), low, high, who)
+        if name == "parity":
+            value = parity_between(value, family)
         record[n.offset : n.offset + n.width] = value.to_bytes(n.width, "little")
     baud = checked_baud("baud_rate", settings.baud_rate, family)
     struct.pack_into("<I", record, _BAUD_OFFSET, baud)

@@ -99,8 +99,8 @@ class BaudRate(_OpenCode):
 
 
 class Parity(_OpenCode):
-    """The device's parity code, as its settings hold it (a read reports it,
-    a write and ``Device.set_parity`` send it)."""
+    """Parity of the serial line in the host's numbering, for either family (a
+    family A device stores odd as 2 and even as 1; reads and writes translate)."""
 
     NONE = 0
     ODD = 1
