@@ -155,19 +155,68 @@ kxsim::subnet_plan subnet_of_two(const std::string &prefix, uint8_t n) {
             }};
 }
 
-TEST(DiscoverAdapters, AllInterfacesReachesTheSecondSubnetToo) {
-    // The limited broadcast leaves by the first subnet's link only.
-    kxsim::subnets bed({subnet_of_two("10.1.0", 1), subnet_of_two("10.2.0", 2)});
+// The host of a technician: the default route on its first adapter; the
+// second added as iproute2 does by default (no broadcast address given),
+// with a device at a factory address that fits no subnet of the host beside
+// the two that do.
+struct two_adapter_host {
+    static kxsim::subnet_plan second_adapter() {
+        kxsim::subnet_plan plan = subnet_of_two("10.2.0", 2);
+        plan.host_broadcast = false;
+        plan.addresses.push_back("192.168.77.7");
+        plan.populate = [two = plan.populate](kxsim::lan &lan) {
+            two(lan);
+            lan.add<kxsim::device_a>("192.168.77.7", "0.16.2.3.4.77", "F77");
+        };
+        return plan;
+    }
+    kxsim::subnets bed{{subnet_of_two("10.1.0", 1), second_adapter()}};
+    ~two_adapter_host() { kx_set_option(KX_OPTION_EVERY_ADAPTER, 0); }
+};
+
+TEST(DiscoverAdapters, EveryAdapterReachesTheSecondOneAndAForeignAddressOnIt) {
+    two_adapter_host host;
+    const std::set<std::string> everyone{"A1@10.1.0.2", "B1@10.1.0.3", "A2@10.2.0.2", "B2@10.2.0.3",
+                                         "F77@192.168.77.7"};
     kx_device_record records[8];
     int32_t count = -1;
+    // The limited broadcast alone leaves by the default route's adapter.
     ASSERT_EQ(kx_discover(records, 8, &count, 0), KX_OK);
     EXPECT_EQ(devices_of(records, count), (std::set<std::string>{"A1@10.1.0.2", "B1@10.1.0.3"}));
-    // Each subnet's directed broadcast as well; the first subnet's devices
-    // answer both broadcasts and are listed once.
+    // Every adapter: the second one's directed broadcast, computed although
+    // the system names none, and the limited broadcast out of each adapter
+    // for the foreign address. Devices answering twice are listed once.
     ASSERT_EQ(kx_discover(records, 8, &count, KX_SEARCH_ALL_INTERFACES), KX_OK);
-    EXPECT_EQ(devices_of(records, count),
-              (std::set<std::string>{"A1@10.1.0.2", "B1@10.1.0.3", "A2@10.2.0.2", "B2@10.2.0.3"}));
-    EXPECT_EQ(count, 4);
+    EXPECT_EQ(devices_of(records, count), everyone);
+    EXPECT_EQ(count, 5);
+    // The option sends the limited broadcast out of each adapter alone.
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 1), KX_OK);
+    ASSERT_EQ(kx_discover(records, 8, &count, 0), KX_OK);
+    EXPECT_EQ(devices_of(records, count), everyone);
+}
+
+TEST(EveryAdapterOption, SettingsReachADeviceBehindTheSecondAdapter) {
+    two_adapter_host host;
+    kx_settings_record login{};
+    login.family = KX_FAMILY_A;
+    kxa_settings_record settings_a{};
+    kxb_settings_record settings_b{};
+    const uint8_t id_b2[6] = {0, 16, 11, 0, 0, 2};
+
+    // A family A write selects by identifier and always broadcasts: without
+    // the option it leaves by the default route's adapter and nobody answers.
+    ASSERT_EQ(kxa_read_setting("10.2.0.2", "0.16.2.3.4.2", &settings_a, nullptr), KX_OK);
+    EXPECT_EQ(kxa_write_setting("10.2.0.2", "0.16.2.3.4.2", &settings_a, nullptr), KX_E_TIMEOUT);
+
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 1), KX_OK);
+    EXPECT_EQ(kxa_login("10.2.0.2", "0.16.2.3.4.2", &login), KX_OK);
+    ASSERT_EQ(kxa_read_setting("10.2.0.2", "0.16.2.3.4.2", &settings_a, nullptr), KX_OK);
+    EXPECT_EQ(text_of(settings_a.device_name, 10), "A2");
+    EXPECT_EQ(kxa_write_setting("10.2.0.2", "0.16.2.3.4.2", &settings_a, nullptr), KX_OK);
+    // Family B with no address broadcasts too: out of every adapter, and the
+    // device the record names answers.
+    ASSERT_EQ(kxb_read_setting("", id_b2, &settings_b, nullptr), KX_OK);
+    EXPECT_EQ(kxb_write_setting("", id_b2, &settings_b, nullptr), KX_OK);
 }
 
 }  // namespace
