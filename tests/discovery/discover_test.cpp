@@ -1,5 +1,8 @@
 // kx_discover against simulated devices of both families.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <set>
@@ -11,6 +14,18 @@
 #include "lan.h"
 #include "subnets.h"
 
+// While set, every receive queue asked for in this process gets the
+// smallest size the system allows: a burst of answers overflows it.
+bool smallest_receive_queue = false;
+
+// Stands in for the C library's setsockopt in this program (the library is
+// linked into it statically).
+extern "C" int setsockopt(int fd, int level, int name, const void *value, socklen_t length) {
+    const int smallest = 1;
+    if (smallest_receive_queue && level == SOL_SOCKET && name == SO_RCVBUF) value = &smallest;
+    return static_cast<int>(::syscall(SYS_setsockopt, fd, level, name, value, length));
+}
+
 namespace {
 
 using kxsim::fault;
@@ -19,6 +34,15 @@ const kxsim::device_id_bytes id_b{0, 16, 11, 0, 0, 1};
 
 std::string text_of(const char *field, size_t width) {
     return std::string(field, strnlen(field, width));
+}
+
+// "name@address" of each record, for comparing sets of devices.
+std::set<std::string> devices_of(const kx_device_record *records, int32_t count) {
+    std::set<std::string> found;
+    for (int32_t i = 0; i < count; ++i)
+        found.insert(text_of(records[i].device_name, 10) + "@" +
+                     text_of(records[i].ip_address, 16));
+    return found;
 }
 
 // A family A answer naming identifier 0.16.2.3.4.<n>.
@@ -131,18 +155,32 @@ TEST(Discover, FloodAtCapacityFillsTheArrayAndNothingBeyond) {
         ASSERT_EQ(reinterpret_cast<const uint8_t *>(records)[i], 0xEE) << i;
 }
 
+TEST(Discover, AnswersDroppedFromAFullQueueAreAskedForAgainAndReported) {
+    kxsim::lan lan;
+    constexpr int devices = 150;
+    for (int i = 0; i < devices; ++i)
+        lan.add<kxsim::device_a>("127.0.1." + std::to_string(i + 1),
+                                 "0.16.2.3.5." + std::to_string(i), "D" + std::to_string(i));
+    smallest_receive_queue = true;
+    kx_device_record records[devices];
+    int32_t count = -1;
+    const int32_t result = kx_discover(records, devices, &count, 0);
+    smallest_receive_queue = false;
+    // The system dropped answers in every round: the devices found are
+    // listed once each, and the result says that more may have answered.
+    EXPECT_EQ(result, KX_INCOMPLETE);
+    ASSERT_GT(count, 0);
+    ASSERT_LE(count, devices);
+    EXPECT_EQ(devices_of(records, count).size(), static_cast<size_t>(count));
+    // The requests went out again, a bounded number of times.
+    const size_t rounds = lan.received_on(kxsim::family_a_port).size();
+    EXPECT_GE(rounds, 2u);
+    EXPECT_LE(rounds, 4u);
+}
+
 }  // namespace
 
 namespace {
-
-// "name@address" of each record, for comparing sets of devices.
-std::set<std::string> devices_of(const kx_device_record *records, int32_t count) {
-    std::set<std::string> found;
-    for (int32_t i = 0; i < count; ++i)
-        found.insert(text_of(records[i].device_name, 10) + "@" +
-                     text_of(records[i].ip_address, 16));
-    return found;
-}
 
 // Two devices, one of each family, at <prefix>.2 and <prefix>.3.
 kxsim::subnet_plan subnet_of_two(const std::string &prefix, uint8_t n) {
