@@ -3,6 +3,7 @@
 // devices written than the caller's array holds. Where the system reports
 // answers dropped from a full receive queue, the requests go out again.
 #include <cstring>
+#include <span>
 
 #include "family_a/family_a.h"
 #include "family_b/family_b.h"
@@ -15,9 +16,11 @@ namespace {
 
 constexpr uint32_t known_options = KX_SEARCH_ALL_INTERFACES;
 constexpr platform::ipv4_net limited_broadcast = 0xFFFFFFFFu;
-// Rounds of requests in all when answers keep being dropped; each costs at
-// least one quiet window.
-constexpr int max_rounds = 4;
+// Rounds of requests in all when answers keep being dropped, and the pause
+// in the answers after which the drops are looked at (a burst of answers
+// has passed by then).
+constexpr int max_rounds = 5;
+constexpr int settle_ms = 50;
 
 // Parses one answer into record. True for a device of either family; false
 // for anything else, including a family B device's "Q7" answer to the family
@@ -38,6 +41,19 @@ bool parse_answer(exchange &ex, kx_device_record &record) {
     std::memcpy(sender, &ex.sender, sizeof sender);
     ip_to_text(sender, record.ip_address);
     return judge_search_reply_a(received_bytes(ex), record) == search_reply_a::device;
+}
+
+// A family B answer's family and identifier, read without decoding the rest
+// of it: most answers in a round after the first are from devices listed
+// already. False for anything that is no sound family B answer.
+bool identify_answer_b(std::span<const uint8_t> answer, kx_device_record &device) {
+    if (answer.size() < settings_packet_size || answer[packet_at::family] != KX_FAMILY_B ||
+        !crc_matches_b(answer))
+        return false;
+    device.family = KX_FAMILY_B;
+    for (size_t i = 0; i < sizeof device.device_id; ++i)
+        device.device_id[i] = answer[packet_at::device_id + i] ^ scramble_key;
+    return true;
 }
 
 bool same_device(const kx_device_record &a, const kx_device_record &b) {
@@ -83,11 +99,13 @@ class listed_devices {
     uint16_t positions_[slots] = {};  // position + 1; 0 is an empty slot
 };
 
-// Both requests to one address.
+// Both requests to one address; the family B request first, so that a family
+// B device's answer to it comes ahead of its "Q7" answer to the family A
+// probe, which fills a queue without listing anything.
 void send_search_requests(exchange &ex, platform::ipv4_net address) {
     const short_packet request_b = search_request_b();
-    send_datagram_to(ex, address, family_a_port, search_request_a, sizeof search_request_a);
     send_datagram_to(ex, address, family_b_port, request_b.data(), request_b.size());
+    send_datagram_to(ex, address, family_a_port, search_request_a, sizeof search_request_a);
 }
 
 // The limited broadcast (routed as the exchange says), then each distinct
@@ -129,31 +147,44 @@ KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t ca
     listed_devices index(records);
     int32_t listed = 0;
     bool overflowed = false;
-    bool dropped = false;
+    const auto take = [&](exchange &e) {
+        kx_device_record device{};
+        if (identify_answer_b(received_bytes(e), device) && index.contains(device, listed)) return;
+        if (!parse_answer(e, device) || index.contains(device, listed)) return;
+        // Past the capacity the answers are still read, so that none is left
+        // queued for the next operation on this port.
+        if (listed == capacity) {
+            overflowed = true;
+            return;
+        }
+        std::memcpy(&records[listed], &device, sizeof device);
+        index.add(listed);
+        ++listed;
+    };
+
     const int64_t deadline = platform::now_ms() + collection_bound_ms;
-    int64_t drops = platform::dropped_datagrams(ex.sock);
-    for (int round = 1;; ++round) {
-        send_all_requests(ex, adapters);
-        collect_until(ex, search_quiet_ms, deadline, [&](exchange &e) {
-            kx_device_record device{};
-            if (!parse_answer(e, device) || index.contains(device, listed)) return;
-            // Past the capacity the answers are still read, so that none is
-            // left queued for the next operation on this port.
-            if (listed == capacity) {
-                overflowed = true;
-                return;
-            }
-            std::memcpy(&records[listed], &device, sizeof device);
-            index.add(listed);
-            ++listed;
-        });
-        // Answers the system dropped may be from devices not listed yet: ask
-        // again, unless the array is full anyway.
-        const int64_t drops_now = platform::dropped_datagrams(ex.sock);
-        dropped = drops_now > drops;
-        drops = drops_now;
-        if (!dropped || overflowed || round == max_rounds || platform::now_ms() >= deadline) break;
+    int64_t drops_at_request = platform::dropped_datagrams(ex.sock);
+    send_all_requests(ex, adapters);
+    for (int round = 1;;) {
+        // Each time the answers pause, look at the drops: answers the system
+        // dropped since the last requests may be from devices not listed yet,
+        // so ask again at once, unless the array is full anyway.
+        collect_until(ex, settle_ms, deadline, take);
+        const int64_t drops = platform::dropped_datagrams(ex.sock);
+        if (drops > drops_at_request && !overflowed && round < max_rounds &&
+            platform::now_ms() < deadline) {
+            ++round;
+            send_all_requests(ex, adapters);
+            drops_at_request = drops;
+            continue;
+        }
+        // Otherwise the rest of the quiet window ends the search, unless more
+        // answers come.
+        const int64_t left = deadline - platform::now_ms();
+        const int rest = search_quiet_ms - settle_ms;
+        if (left <= 0 || !wait_datagram(ex, left < rest ? static_cast<int>(left) : rest)) break;
     }
+    const bool dropped = platform::dropped_datagrams(ex.sock) > drops_at_request;
     close_exchange(ex);
     *count = listed;
     if (overflowed) return KX_E_CAPACITY;
