@@ -14,7 +14,8 @@ typedef int (*setsockopt_fn)(int, int, int, const void *, socklen_t);
 
 int setsockopt(int fd, int level, int name, const void *value, socklen_t length) {
     static setsockopt_fn next;
-    if (next == 0) next = (setsockopt_fn)dlsym(RTLD_NEXT, "setsockopt");
+    /* POSIX's way to store dlsym's object pointer in a function pointer. */
+    if (next == 0) *(void **)&next = dlsym(RTLD_NEXT, "setsockopt");
     int clamped;
     if (level == SOL_SOCKET && (name == SO_RCVBUF || name == SO_RCVBUFFORCE) &&
         length == sizeof clamped && *(const int *)value > common_receive_cap) {
