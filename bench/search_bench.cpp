@@ -185,6 +185,14 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "search_bench runs only in a private network namespace\n");
         return 2;
     }
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--shared-cpu") == 0)
+            separate_simulator = false;
+        else
+            sizes.push_back(std::atoi(argv[i]));
+    }
+    if (sizes.empty()) sizes = {1, 10, 100, 1000};
     // What a search's request for a 4 MiB queue is granted here.
     const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
     int granted = 4 * 1024 * 1024;
@@ -194,14 +202,6 @@ int main(int argc, char **argv) {
     ::close(probe);
     std::printf("receive queue granted for a 4 MiB request: %d bytes; simulator %s\n", granted,
                 separate_simulator ? "on a processor of its own" : "sharing the processors");
-    std::vector<int> sizes;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--shared-cpu") == 0)
-            separate_simulator = false;
-        else
-            sizes.push_back(std::atoi(argv[i]));
-    }
-    if (sizes.empty()) sizes = {1, 10, 100, 1000};
     for (mix m : {mix::a, mix::b, mix::both})
         for (int devices : sizes) measure(m, devices);
     return 0;
