@@ -85,11 +85,12 @@ struct adapter {
     ipv4_net netmask = 0;
 };
 inline ipv4_net broadcast_of(const adapter &a) { return a.address | ~a.netmask; }
-// A subnet with fewer than two host bits (/31, /32) has no broadcast address.
+// A subnet with fewer than two host bits (/31, /32) has no broadcast address;
+// neither has a netmask of 0, which would claim every address.
 inline bool has_broadcast(ipv4_net netmask) {
     uint8_t octets[4];
     std::memcpy(octets, &netmask, sizeof octets);
-    return (octets[3] & 0x03) == 0;
+    return netmask != 0 && (octets[3] & 0x03) == 0;
 }
 inline bool subnet_holds(const adapter &a, ipv4_net address) {
     return ((a.address ^ address) & a.netmask) == 0;
