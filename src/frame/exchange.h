@@ -124,8 +124,8 @@ bool take_from_batch(exchange &ex, const platform::datagram_batch &batch, int i)
 // Collection, once the requests are sent: until quiet_ms pass without a
 // datagram (or the deadline, on the platform::now_ms clock), drain the queue
 // without waiting, a batch of datagrams at a time, and hand each datagram to
-// accept(ex) in order of arrival. A datagram too long is skipped, as a failed
-// receive ends a drain only for the next wait to go on at once.
+// accept(ex) in order of arrival. A datagram too long (a failed receive) is
+// skipped, and what is queued behind it read on.
 template <typename Accept>
 void collect_until(exchange &ex, int quiet_ms, int64_t deadline, Accept &&accept) {
     platform::datagram_batch batch;
