@@ -148,7 +148,7 @@ void measure(mix m, int devices) {
         if (present == 0) continue;
         // Room for every device plus the one record the old searches may use.
         std::vector<kx_device_record> records(static_cast<size_t>(devices) + 1);
-        int min_found = devices + 1, max_found = -1, incomplete = 0, failed = 0;
+        int min_found = devices + 1, max_found = -1, incomplete = 0, failed = 0, silent = 0;
         int64_t min_ms = INT64_MAX, max_ms = 0;
         const long drops_before = udp_receive_buffer_errors();
         for (int rep = 0; rep < repetitions; ++rep) {
@@ -160,6 +160,7 @@ void measure(mix m, int devices) {
                                    .count();
             if (result == KX_INCOMPLETE) ++incomplete;
             if (result != KX_OK && result != KX_INCOMPLETE) ++failed;
+            if (result == KX_OK && count < present) ++silent;  // a short list that says nothing
             min_found = std::min(min_found, static_cast<int>(count));
             max_found = std::max(max_found, static_cast<int>(count));
             min_ms = std::min(min_ms, ms);
@@ -168,10 +169,10 @@ void measure(mix m, int devices) {
         const long drops = udp_receive_buffer_errors() - drops_before;
         std::printf(
             "%-6s %5d  %-15s %2dx  found min %4d max %4d of %4d  %5lld..%5lld ms  "
-            "queue drops %5ld  incomplete %2d  failed %d\n",
+            "queue drops %5ld  incomplete %2d  short with KX_OK %2d  failed %d\n",
             name_of(m), devices, s.name, repetitions, min_found, max_found, present,
             static_cast<long long>(min_ms), static_cast<long long>(max_ms), drops, incomplete,
-            failed);
+            silent, failed);
         std::fflush(stdout);
     }
 }
