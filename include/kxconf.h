@@ -38,8 +38,9 @@ extern "C" {
 
 /* Result codes. */
 #define KX_OK 1
-/* kx_discover: the records listed are valid, but the system dropped answers
-   that asking again did not recover, so more devices may have answered. */
+/* kx_discover: the records listed are valid, but answers may be missing
+   (the system dropped some after the last requests, or there were more
+   adapters than a search covers), so more devices may have answered. */
 #define KX_INCOMPLETE 2
 #define KX_FAMILY_B_ANSWER 16 /* kxa_search_one: a family B device answered */
 #define KX_E_SOCKET (-1)      /* socket preparation or receive failed */
@@ -51,7 +52,7 @@ extern "C" {
 #define KX_E_CAPACITY (-7) /* more devices answered than the array holds */
 
 /* kx_discover options. */
-#define KX_SEARCH_ALL_INTERFACES 1u /* also each adapter's directed broadcast */
+#define KX_SEARCH_ALL_INTERFACES 1u /* out of every adapter, see kx_discover */
 
 /* kx_set_option options. */
 #define KX_OPTION_EVERY_ADAPTER 1 /* value 0 (default) or 1, see kx_set_option */
@@ -247,28 +248,41 @@ KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *ip_text, uint32_t 
                                                   const void *family_record);
 
 /* Discovery of both families at once, the search a host should use: one
-   socket on local port 65281 sends the family A and the family B search
-   request (to 255.255.255.255; with KX_SEARCH_ALL_INTERFACES also to the
-   directed broadcast address of every up IPv4 adapter) and collects both
-   families' answers until 300 ms pass without one (10 s at most). Each
-   device is listed once (same family and identifier: same device), in order
-   of first answer. Nothing is written outside records[0 .. capacity-1].
-   Returns KX_OK with *count devices; KX_E_CAPACITY when more devices answered
-   than fit (the first capacity are listed, *count = capacity); KX_E_SOCKET
-   when the socket cannot be prepared (*count = 0); KX_E_ARGUMENT for a null
-   pointer, a negative capacity or an unknown option bit, with nothing sent. */
+   socket on local port 65281 sends the family B and the family A search
+   request to 255.255.255.255 and collects both families' answers until
+   300 ms pass without one (10 s at most). With KX_SEARCH_ALL_INTERFACES
+   255.255.255.255 goes out of every up IPv4 adapter (so that a device whose
+   address fits no subnet of the host answers too), and both requests also go
+   to each adapter's directed broadcast address, computed from its address
+   and netmask (adapters with a /31 or /32 prefix have none). Where the
+   system reports answers dropped from a full receive queue (Linux), both
+   requests go out again as soon as the answers pause for 50 ms, at most
+   four more times. Each device is listed once (same family and identifier:
+   same device), in order of first answer. Nothing is written outside
+   records[0 .. capacity-1].
+   Returns KX_OK with *count devices; KX_INCOMPLETE with *count devices, all
+   valid, when answers were dropped after the last requests or the host has
+   more adapter addresses than a search covers (128), so more devices may
+   have answered; KX_E_CAPACITY when more devices answered than fit (the
+   first capacity are listed, *count = capacity), which takes precedence
+   over KX_INCOMPLETE; KX_E_SOCKET when the socket cannot be prepared
+   (*count = 0); KX_E_ARGUMENT for a null pointer, a negative capacity or an
+   unknown option bit, with nothing sent. */
 KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t capacity,
                                            int32_t *count, uint32_t options);
 
-/* Process-wide options, safe to set from any thread; every option is off
-   until set, so the functions above behave exactly as described.
+/* Process-wide options, safe to set from any thread; an operation reads them
+   once, when it opens its socket. Every option is off until set, so the
+   functions above behave exactly as described.
    KX_OPTION_EVERY_ADAPTER, value 0 or 1: with 1, every datagram that an
-   operation sends to 255.255.255.255 (family A commands and logins with an
-   empty address or a write's selection, the search_all functions, family B
-   logins, reads and logouts with an empty address) leaves by the adapter
-   whose subnet holds the device's address where one does, otherwise by every
-   up IPv4 adapter. Payloads and ports do not change; datagrams to a device's
-   own address are untouched.
+   operation sends to 255.255.255.255 (all commands of a family A write that
+   selects by identifier; family A logins, logouts and reads, and family B
+   logins, logouts, reads and writes, with an empty address; the search_all
+   functions and kx_discover) leaves by the adapter whose subnet holds the
+   address given for the device where one does, otherwise once by every up
+   IPv4 adapter that has a broadcast address; where the system lists none,
+   by its route as without the option. Payloads and ports do not change;
+   datagrams to a device's own address are untouched.
    Returns KX_OK, or KX_E_ARGUMENT for an unknown option or value. */
 KXCONF_API int32_t KXCONF_CALL kx_set_option(int32_t option, int32_t value);
 

@@ -36,7 +36,9 @@ char read_byte(int fd) {
         if (::write(to_parent, "r", 1) != 1 || read_byte(from_parent) != 'g') ::_exit(1);
         for (const std::string &address : plan.addresses)
             if (!run("ip addr add " + address + "/24 brd + dev " + device_side_link)) ::_exit(1);
-        if (!run(std::string("ip link set ") + device_side_link + " up")) ::_exit(1);
+        if (!run(std::string("ip link set ") + device_side_link + " up") ||
+            !run(std::string("ip route add default dev ") + device_side_link))
+            ::_exit(1);
         if (::write(to_parent, "c", 1) != 1) ::_exit(1);
         while (read_byte(from_parent) != '\0') {
         }
@@ -90,7 +92,8 @@ void subnets::add(size_t index, const subnet_plan &plan) {
     bool linked = ready &&
                   run("ip link add " + m.host_link + " type veth peer name " + device_side_link +
                       " netns " + std::to_string(pid)) &&
-                  run("ip addr add " + plan.prefix + ".1/24 brd + dev " + m.host_link) &&
+                  run("ip addr add " + plan.prefix + ".1/24" +
+                      (plan.host_broadcast ? " brd + dev " : " dev ") + m.host_link) &&
                   run("ip link set " + m.host_link + " up");
     linked = linked && ::write(m.to_child, "g", 1) == 1 && read_byte(from_child) == 'c';
     ::close(from_child);

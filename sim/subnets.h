@@ -5,9 +5,12 @@
 // with this object; the machine's own network is never touched.
 //
 // Subnet k (counting from 0) is <prefix>.0/24: the caller's side of the pair
-// has <prefix>.1, the devices the addresses they are given. The default route
-// of the caller's namespace leads into the first subnet, so the limited
-// broadcast 255.255.255.255 reaches only that one.
+// has <prefix>.1, the devices the addresses they are given, which may lie
+// outside <prefix>.0/24 (a device with a factory address on that link): the
+// devices' side routes everything onto the link, so such a device still
+// answers the host. The default route of the caller's namespace leads into
+// the first subnet, so the limited broadcast 255.255.255.255 reaches only
+// that one.
 #pragma once
 
 #include <sys/types.h>
@@ -24,6 +27,9 @@ struct subnet_plan {
     std::string prefix;                   // "10.1.0"
     std::vector<std::string> addresses;   // the devices' addresses in it
     std::function<void(lan &)> populate;  // adds the devices, inside the subnet
+    // False: the caller's address is added without a broadcast address, as
+    // "ip addr add" does unless given "brd".
+    bool host_broadcast = true;
 };
 
 class subnets {

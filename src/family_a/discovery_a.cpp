@@ -115,14 +115,13 @@ KXCONF_API int32_t KXCONF_CALL kxa_search_all(kx_device_record *records, int32_t
     bool have_previous = false;
     uint8_t previous_id[6] = {};
     collect(ex, search_request_a, sizeof search_request_a, search_quiet_ms, [&](exchange &e) {
-        if (!listed_search_reply_a(received_bytes(e))) return false;
+        if (!listed_search_reply_a(received_bytes(e))) return;
         kx_device_record &slot = records[found];
         write_sender(e, slot);
         judge_search_reply_a(received_bytes(e), slot);
         if (!have_previous || std::memcmp(slot.device_id, previous_id, 6) != 0) ++found;
         std::memcpy(previous_id, slot.device_id, 6);
         have_previous = true;
-        return true;
     });
     close_exchange(ex);
     *count = found;

@@ -26,19 +26,15 @@ KXCONF_API int32_t KXCONF_CALL kxb_search_all(kx_device_record *records, int32_t
     bool have_previous = false;
     uint8_t previous_id[6] = {};
     collect(ex, request.data(), request.size(), search_quiet_ms, [&](exchange &e) {
-        // A bad or cut-off packet ends this drain; the next wait picks up
-        // whatever is still queued behind it.
+        // A bad or cut-off packet is skipped.
         kxb_settings_record working{};
-        const search_reply verdict = judge_search_reply_b(received_bytes(e), working);
-        if (verdict == search_reply::damaged) return false;
-        if (verdict == search_reply::other_family) return true;
+        if (judge_search_reply_b(received_bytes(e), working) != search_reply::device) return;
         kx_device_record &slot = records[found];
         fill_device_record_b(working, slot);
         // Consecutive answers of one device share a slot.
         if (!have_previous || std::memcmp(working.device_id, previous_id, 6) != 0) ++found;
         std::memcpy(previous_id, working.device_id, 6);
         have_previous = true;
-        return true;
     });
     close_exchange(ex);
     *count = found;

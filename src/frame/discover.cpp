@@ -1,7 +1,9 @@
 // kx_discover: both families' search requests from one socket, their answers
 // collected in one quiet window, each device listed once and never more
-// devices written than the caller's array holds.
+// devices written than the caller's array holds. Where the system reports
+// answers dropped from a full receive queue, the requests go out again.
 #include <cstring>
+#include <span>
 
 #include "family_a/family_a.h"
 #include "family_b/family_b.h"
@@ -13,8 +15,12 @@ namespace kx {
 namespace {
 
 constexpr uint32_t known_options = KX_SEARCH_ALL_INTERFACES;
-// Adapters searched beyond the limited broadcast.
-constexpr int max_interfaces = 32;
+constexpr platform::ipv4_net limited_broadcast = 0xFFFFFFFFu;
+// Rounds of requests in all when answers keep being dropped, and the pause
+// in the answers after which the drops are looked at (a burst of answers
+// has passed by then).
+constexpr int max_rounds = 5;
+constexpr int settle_ms = 50;
 
 // Parses one answer into record. True for a device of either family; false
 // for anything else, including a family B device's "Q7" answer to the family
@@ -37,20 +43,82 @@ bool parse_answer(exchange &ex, kx_device_record &record) {
     return judge_search_reply_a(received_bytes(ex), record) == search_reply_a::device;
 }
 
-bool already_listed(const kx_device_record *records, int32_t listed,
-                    const kx_device_record &device) {
-    for (int32_t i = 0; i < listed; ++i)
-        if (records[i].family == device.family &&
-            std::memcmp(records[i].device_id, device.device_id, sizeof device.device_id) == 0)
-            return true;
-    return false;
+// A family B answer's family and identifier, read without decoding the rest
+// of it: most answers in a round after the first are from devices listed
+// already. False for anything that is no sound family B answer.
+bool identify_answer_b(std::span<const uint8_t> answer, kx_device_record &device) {
+    if (answer.size() < settings_packet_size || answer[packet_at::family] != KX_FAMILY_B ||
+        !crc_matches_b(answer))
+        return false;
+    device.family = KX_FAMILY_B;
+    for (size_t i = 0; i < sizeof device.device_id; ++i)
+        device.device_id[i] = answer[packet_at::device_id + i] ^ scramble_key;
+    return true;
 }
 
-// Both requests to one broadcast address.
+bool same_device(const kx_device_record &a, const kx_device_record &b) {
+    return a.family == b.family && std::memcmp(a.device_id, b.device_id, sizeof a.device_id) == 0;
+}
+
+// The devices listed so far (same family and identifier: same device),
+// looked up through a hash table of their positions in the caller's array,
+// so that a thousand answers cost a thousand look-ups rather than half a
+// million comparisons. Devices past hashed_limit are compared one by one.
+class listed_devices {
+  public:
+    explicit listed_devices(const kx_device_record *records) : records_(records) {}
+
+    bool contains(const kx_device_record &device, int32_t listed) const {
+        for (uint32_t s = slot_of(device); positions_[s] != 0; s = (s + 1) % slots)
+            if (same_device(records_[positions_[s] - 1], device)) return true;
+        for (int32_t i = hashed_limit; i < listed; ++i)
+            if (same_device(records_[i], device)) return true;
+        return false;
+    }
+
+    // The device just stored at records[position].
+    void add(int32_t position) {
+        if (position >= hashed_limit) return;
+        uint32_t s = slot_of(records_[position]);
+        while (positions_[s] != 0) s = (s + 1) % slots;
+        positions_[s] = static_cast<uint16_t>(position + 1);
+    }
+
+  private:
+    static constexpr uint32_t slots = 4096;
+    static constexpr int32_t hashed_limit = slots * 3 / 4;  // the table never fills
+
+    // FNV-1a over the family code and the identifier.
+    static uint32_t slot_of(const kx_device_record &device) {
+        uint32_t hash = (2166136261u ^ device.family) * 16777619u;
+        for (uint8_t b : device.device_id) hash = (hash ^ b) * 16777619u;
+        return hash % slots;
+    }
+
+    const kx_device_record *records_;
+    uint16_t positions_[slots] = {};  // position + 1; 0 is an empty slot
+};
+
+// Both requests to one address; the family B request first, so that a family
+// B device's answer to it comes ahead of its "Q7" answer to the family A
+// probe, which fills a queue without listing anything.
 void send_search_requests(exchange &ex, platform::ipv4_net address) {
     const short_packet request_b = search_request_b();
-    platform::send_to(ex.sock, address, family_a_port, search_request_a, sizeof search_request_a);
-    platform::send_to(ex.sock, address, family_b_port, request_b.data(), request_b.size());
+    send_datagram_to(ex, address, family_b_port, request_b.data(), request_b.size());
+    send_datagram_to(ex, address, family_a_port, search_request_a, sizeof search_request_a);
+}
+
+// The limited broadcast (routed as the exchange says), then each distinct
+// directed broadcast of the adapters.
+void send_all_requests(exchange &ex, const platform::adapter_list &adapters) {
+    send_search_requests(ex, limited_broadcast);
+    for (int i = 0; i < adapters.count; ++i) {
+        const platform::ipv4_net address = platform::broadcast_of(adapters.entries[i]);
+        bool sent = false;
+        for (int k = 0; k < i && !sent; ++k)
+            sent = platform::broadcast_of(adapters.entries[k]) == address;
+        if (!sent) send_search_requests(ex, address);
+    }
 }
 
 }  // namespace
@@ -66,31 +134,59 @@ KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t ca
     exchange ex;
     if (open_exchange(ex, nullptr, family_a_port, target::search_broadcast) != KX_OK)
         return KX_E_SOCKET;
-    send_search_requests(ex, ex.destination);
-    // The limited broadcast leaves by one interface only; the directed
-    // broadcast of each adapter reaches the devices behind the others.
+    // The limited broadcast leaves by one adapter only. Searching every
+    // adapter sends it out of each, so that a device whose address fits no
+    // subnet of the host answers too, and adds each adapter's directed
+    // broadcast.
+    platform::adapter_list adapters;
     if ((options & KX_SEARCH_ALL_INTERFACES) != 0) {
-        platform::ipv4_net broadcasts[max_interfaces];
-        const int n = platform::directed_broadcasts(broadcasts, max_interfaces);
-        for (int i = 0; i < n; ++i) send_search_requests(ex, broadcasts[i]);
+        platform::list_adapters(adapters);
+        route_limited_broadcasts(ex, adapters, 0);
     }
 
+    listed_devices index(records);
     int32_t listed = 0;
     bool overflowed = false;
-    collect_replies(ex, search_quiet_ms, [&](exchange &e) {
+    const auto take = [&](exchange &e) {
         kx_device_record device{};
-        if (!parse_answer(e, device) || already_listed(records, listed, device)) return true;
+        if (identify_answer_b(received_bytes(e), device) && index.contains(device, listed)) return;
+        if (!parse_answer(e, device) || index.contains(device, listed)) return;
         // Past the capacity the answers are still read, so that none is left
         // queued for the next operation on this port.
         if (listed == capacity) {
             overflowed = true;
-            return true;
+            return;
         }
         std::memcpy(&records[listed], &device, sizeof device);
+        index.add(listed);
         ++listed;
-        return true;
-    });
+    };
+
+    const int64_t deadline = platform::now_ms() + collection_bound_ms;
+    int64_t drops_at_request = platform::dropped_datagrams(ex.sock);
+    send_all_requests(ex, adapters);
+    for (int round = 1;;) {
+        // Each time the answers pause, look at the drops: answers the system
+        // dropped since the last requests may be from devices not listed yet,
+        // so ask again at once, unless the array is full anyway.
+        collect_until(ex, settle_ms, deadline, take);
+        const int64_t drops = platform::dropped_datagrams(ex.sock);
+        if (drops > drops_at_request && !overflowed && round < max_rounds &&
+            platform::now_ms() < deadline) {
+            ++round;
+            send_all_requests(ex, adapters);
+            drops_at_request = drops;
+            continue;
+        }
+        // Otherwise the rest of the quiet window ends the search, unless more
+        // answers come.
+        const int64_t left = deadline - platform::now_ms();
+        const int rest = search_quiet_ms - settle_ms;
+        if (left <= 0 || !wait_datagram(ex, left < rest ? static_cast<int>(left) : rest)) break;
+    }
+    const bool dropped = platform::dropped_datagrams(ex.sock) > drops_at_request;
     close_exchange(ex);
     *count = listed;
-    return overflowed ? KX_E_CAPACITY : KX_OK;
+    if (overflowed) return KX_E_CAPACITY;
+    return dropped || !adapters.complete ? KX_INCOMPLETE : KX_OK;
 }

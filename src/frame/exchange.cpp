@@ -1,6 +1,9 @@
 #include "frame/exchange.h"
 
+#include <cstring>
+
 #include "frame/convert.h"
+#include "frame/options.h"
 #include "kxconf.h"
 
 namespace kx {
@@ -33,12 +36,48 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
     }
     ex.destination = ex.broadcasting ? limited_broadcast
                                      : platform::parse_ipv4(ip_text != nullptr ? ip_text : "");
+    if (ex.broadcasting && every_adapter_option()) {
+        const bool addressed = text_length(ip_text) >= min_address_text;
+        platform::adapter_list adapters;
+        platform::list_adapters(adapters);
+        route_limited_broadcasts(ex, adapters, addressed ? platform::parse_ipv4(ip_text) : 0);
+    }
     if (mode == wait_mode::waits && !platform::prepare_waiting(ex.sock)) return fail_open(ex);
     return KX_OK;
 }
 
+void route_limited_broadcasts(exchange &ex, const platform::adapter_list &adapters,
+                              platform::ipv4_net device) {
+    platform::adapter_list &routes = ex.routes;
+    routes.count = 0;
+    const bool known = device != 0 && device != limited_broadcast;
+    for (int i = 0; i < adapters.count && known; ++i)
+        if (platform::subnet_holds(adapters.entries[i], device)) {
+            routes.entries[routes.count++] = adapters.entries[i];
+            return;
+        }
+    // Each adapter once, however many addresses it has: one copy reaches
+    // its whole link.
+    for (int i = 0; i < adapters.count; ++i) {
+        bool listed = false;
+        for (int k = 0; k < routes.count && !listed; ++k)
+            listed = routes.entries[k].index == adapters.entries[i].index;
+        if (!listed) routes.entries[routes.count++] = adapters.entries[i];
+    }
+}
+
+void send_datagram_to(exchange &ex, platform::ipv4_net address, uint16_t port, const uint8_t *bytes,
+                      size_t length) {
+    if (address != limited_broadcast || ex.routes.count == 0) {
+        platform::send_to(ex.sock, address, port, bytes, length);
+        return;
+    }
+    for (int i = 0; i < ex.routes.count; ++i)
+        platform::send_limited_broadcast(ex.sock, ex.routes.entries[i], port, bytes, length);
+}
+
 void send_datagram(exchange &ex, const uint8_t *bytes, size_t length) {
-    platform::send_to(ex.sock, ex.destination, ex.remote_port, bytes, length);
+    send_datagram_to(ex, ex.destination, ex.remote_port, bytes, length);
 }
 
 bool wait_datagram(exchange &ex, int timeout_ms) {
@@ -50,6 +89,16 @@ int receive_datagram(exchange &ex) {
     ex.received = n < 0 ? 0 : n;
     ex.receive_area[ex.received] = 0;
     return n;
+}
+
+bool take_from_batch(exchange &ex, const platform::datagram_batch &batch, int i) {
+    const int n = batch.lengths[i];
+    ex.received = n < 0 ? 0 : n;
+    if (n > 0) std::memcpy(ex.receive_area, batch.bytes[i], static_cast<size_t>(n));
+    ex.receive_area[ex.received] = 0;
+    if (n < 0) return false;
+    ex.sender = batch.senders[i];
+    return true;
 }
 
 void close_exchange(exchange &ex) { platform::close(ex.sock); }

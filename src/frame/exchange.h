@@ -23,6 +23,7 @@ constexpr int collection_bound_ms = 10000;
 constexpr int matching_bound_ms = 10000;
 
 constexpr size_t max_datagram = 256;
+static_assert(platform::datagram_batch::datagram_capacity == max_datagram);
 // A broadcast search's receive queue: a thousand devices answering at once
 // (1000 settings packets with the kernel's per-datagram overhead) fit in it.
 constexpr int search_receive_buffer = 4 * 1024 * 1024;
@@ -45,6 +46,9 @@ struct exchange {
     platform::ipv4_net destination = 0;
     uint16_t remote_port = 0;
     bool broadcasting = false;
+    // The adapters that each datagram to 255.255.255.255 leaves by, one copy
+    // by each; none (the default): by the system's route alone.
+    platform::adapter_list routes;
     platform::ipv4_net sender = 0;  // source of the last datagram received
     int received = 0;               // length of the last datagram received
     // One byte more than a datagram, so a NUL can always follow the bytes.
@@ -65,11 +69,22 @@ constexpr int closing_pause_ms = 10;
 
 // Opens the socket, binds local port 65281, gives broadcast permission as the
 // target asks, sets the destination and (unless send_only) makes the socket
-// ready to be waited on. KX_OK, or KX_E_SOCKET with the socket closed and
-// nothing sent.
+// ready to be waited on. With the every-adapter option on, a broadcasting
+// exchange routes its limited broadcasts by adapter (route_limited_broadcasts)
+// for the device at ip_text, when that is an address text. KX_OK, or
+// KX_E_SOCKET with the socket closed and nothing sent.
 int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, target rule,
                       wait_mode mode = wait_mode::waits);
+// Makes every later datagram to 255.255.255.255 leave by the adapters of the
+// list (the exchange keeps a copy): by the one whose subnet holds device
+// where one does, otherwise by each adapter once. A device of 0 or
+// 255.255.255.255 is no device. An empty list leaves the system's route.
+void route_limited_broadcasts(exchange &ex, const platform::adapter_list &adapters,
+                              platform::ipv4_net device);
 void send_datagram(exchange &ex, const uint8_t *bytes, size_t length);
+// The same to any address and port; 255.255.255.255 leaves as routed.
+void send_datagram_to(exchange &ex, platform::ipv4_net address, uint16_t port, const uint8_t *bytes,
+                      size_t length);
 // Waits until a datagram is queued (at once when one already is).
 bool wait_datagram(exchange &ex, int timeout_ms);
 // One datagram into the receive area, NUL-terminated; its length or -1.
@@ -102,21 +117,37 @@ step matching_reply(exchange &ex, const uint8_t *request, size_t length, int wai
     }
 }
 
+// Takes datagram i of a batch as the exchange's last datagram received;
+// false for one that was too long (a receive failure).
+bool take_from_batch(exchange &ex, const platform::datagram_batch &batch, int i);
+
 // Collection, once the requests are sent: until quiet_ms pass without a
-// datagram (or collection_bound_ms in all), drain the queue without waiting.
-// Each datagram goes to accept(ex); a false return ends the current drain.
+// datagram (or the deadline, on the platform::now_ms clock), drain the queue
+// without waiting, a batch of datagrams at a time, and hand each datagram to
+// accept(ex) in order of arrival. A datagram too long (a failed receive) is
+// skipped, and what is queued behind it read on.
 template <typename Accept>
-void collect_replies(exchange &ex, int quiet_ms, Accept &&accept) {
-    const int64_t deadline = platform::now_ms() + collection_bound_ms;
+void collect_until(exchange &ex, int quiet_ms, int64_t deadline, Accept &&accept) {
+    platform::datagram_batch batch;
     for (;;) {
         const int64_t left = deadline - platform::now_ms();
         if (left <= 0) return;
         if (!wait_datagram(ex, left < quiet_ms ? static_cast<int>(left) : quiet_ms)) return;
-        // The bound holds inside a drain too: a queue kept full cannot hold
-        // the caller either.
-        while (platform::now_ms() < deadline && receive_datagram(ex) >= 0 && accept(ex)) {
-        }
+        // Reading goes first and parsing after, a batch at a time, so that a
+        // burst of answers spends as little time as it can in the queue. The
+        // bound holds inside a drain too: a queue kept full cannot hold the
+        // caller either.
+        while (platform::now_ms() < deadline && platform::receive_batch(ex.sock, batch) > 0)
+            for (int i = 0; i < batch.count; ++i)
+                if (take_from_batch(ex, batch, i)) accept(ex);
     }
+}
+
+// The same within collection_bound_ms from now.
+template <typename Accept>
+void collect_replies(exchange &ex, int quiet_ms, Accept &&accept) {
+    collect_until(ex, quiet_ms, platform::now_ms() + collection_bound_ms,
+                  static_cast<Accept &&>(accept));
 }
 
 // Collection of the answers to one request.

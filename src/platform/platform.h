@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kx::platform {
 
@@ -36,12 +37,17 @@ bool allow_broadcast(udp_socket &sock);
 // a broadcast waits there instead of being dropped. The OS may cap the size;
 // what it gives is taken and nothing is reported.
 void request_receive_buffer(udp_socket &sock, int bytes);
+// Datagrams the OS dropped for this socket since it was opened because its
+// receive queue was full (or for other reasons of its own), or -1 where the
+// OS does not say. Only the growth of the count means anything.
+int64_t dropped_datagrams(udp_socket &sock);
 // Makes the socket ready for wait_readable; it is non-blocking from here on.
 // False on failure.
 bool prepare_waiting(udp_socket &sock);
 // Waits up to timeout_ms until a datagram is queued (at once when one already
-// is); an interrupted wait goes on for the time that is left. Any other
-// outcome (timeout, failure, a socket not prepared) is false.
+// is); an interrupted wait (a signal, a queued APC) goes on for the time that
+// is left. Any other outcome (timeout, failure, a socket not prepared) is
+// false.
 bool wait_readable(udp_socket &sock, int timeout_ms);
 // Sends one datagram; the outcome is not reported.
 void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *bytes,
@@ -51,13 +57,61 @@ void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *b
 // datagram is longer than capacity (it is never delivered truncated).
 // sender receives the source address.
 int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &sender);
+// The datagrams read by one receive_batch, in order of arrival.
+struct datagram_batch {
+    static constexpr int capacity = 32;
+    static constexpr size_t datagram_capacity = 256;
+    int count = 0;
+    // -1 for a datagram longer than datagram_capacity (read and discarded,
+    // never delivered truncated).
+    int lengths[capacity] = {};
+    ipv4_net senders[capacity] = {};
+    // One byte more than a datagram, so a NUL can follow it.
+    uint8_t bytes[capacity][datagram_capacity + 1] = {};
+};
+// Reads up to batch.capacity queued datagrams without blocking, in as few
+// system calls as the OS allows. Returns batch.count: 0 when nothing is
+// queued or the receive fails.
+int receive_batch(udp_socket &sock, datagram_batch &batch);
 // Closes the socket and releases whatever waiting needed.
 void close(udp_socket &sock);
 
-// The directed broadcast addresses of the up IPv4 interfaces that have one
-// (loopback has none), each once, at most capacity of them. Returns how many
-// were stored; 0 when the interfaces cannot be listed.
-int directed_broadcasts(ipv4_net *addresses, int capacity);
+// One IPv4 address of an up, non-loopback adapter whose subnet has a
+// broadcast address (a prefix of /30 or shorter). An adapter with several
+// addresses appears once for each.
+struct adapter {
+    uint32_t index = 0;  // the OS's interface index
+    ipv4_net address = 0;
+    ipv4_net netmask = 0;
+};
+inline ipv4_net broadcast_of(const adapter &a) { return a.address | ~a.netmask; }
+// A subnet with fewer than two host bits (/31, /32) has no broadcast address;
+// neither has a netmask of 0, which would claim every address.
+inline bool has_broadcast(ipv4_net netmask) {
+    uint8_t octets[4];
+    std::memcpy(octets, &netmask, sizeof octets);
+    return netmask != 0 && (octets[3] & 0x03) == 0;
+}
+inline bool subnet_holds(const adapter &a, ipv4_net address) {
+    return ((a.address ^ address) & a.netmask) == 0;
+}
+
+// A generous bound: a host with more adapter addresses is told so.
+struct adapter_list {
+    static constexpr int capacity = 128;
+    adapter entries[capacity] = {};
+    int count = 0;
+    // False when the OS listed more than capacity (the rest are left out) or
+    // could not list its adapters at all.
+    bool complete = true;
+};
+// Lists the adapters in the OS's order. The broadcast address is always
+// computed from address and netmask, never taken from the OS.
+void list_adapters(adapter_list &list);
+// Sends one datagram to 255.255.255.255 out of the given adapter alone, from
+// its address, wherever the routing table would send it.
+void send_limited_broadcast(udp_socket &sock, const adapter &by, uint16_t port,
+                            const uint8_t *bytes, size_t length);
 
 void sleep_ms(int milliseconds);
 // Monotonic milliseconds, for overall bounds on loops.

@@ -1,7 +1,9 @@
-// POSIX back end of the socket layer: poll for readiness, recvmsg with
-// MSG_DONTWAIT for the non-blocking receive.
+// Linux back end of the socket layer: poll for readiness, recvmsg and
+// recvmmsg with MSG_DONTWAIT for the non-blocking receives, IP_PKTINFO to
+// send a broadcast out of one adapter, SO_MEMINFO for the drop count.
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/sock_diag.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -46,6 +48,18 @@ void request_receive_buffer(udp_socket &sock, int bytes) {
     // Linux caps the request at net.core.rmem_max (and doubles it for its
     // bookkeeping); the cap is what an unprivileged caller gets.
     (void)::setsockopt(fd_of(sock), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+int64_t dropped_datagrams(udp_socket &sock) {
+    // The socket's own drop counter, read at any time. (SO_RXQ_OVFL reports
+    // the same counter, but only on datagrams queued after the drops: drops
+    // at the end of a burst would go unseen.)
+    uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd_of(sock), SOL_SOCKET, SO_MEMINFO, info, &length) != 0 ||
+        length <= SK_MEMINFO_DROPS * sizeof info[0])
+        return -1;
+    return info[SK_MEMINFO_DROPS];
 }
 
 // poll needs nothing beyond the descriptor; every receive is MSG_DONTWAIT.
@@ -95,24 +109,82 @@ void close(udp_socket &sock) {
     sock.handle = -1;
 }
 
-int directed_broadcasts(ipv4_net *addresses, int capacity) {
-    ifaddrs *list = nullptr;
-    if (::getifaddrs(&list) != 0) return 0;
-    int stored = 0;
-    for (const ifaddrs *i = list; i != nullptr && stored < capacity; i = i->ifa_next) {
+int receive_batch(udp_socket &sock, datagram_batch &batch) {
+    constexpr int n = datagram_batch::capacity;
+    mmsghdr messages[n] = {};
+    iovec parts[n];
+    sockaddr_in from[n];
+    for (int i = 0; i < n; ++i) {
+        parts[i] = {batch.bytes[i], datagram_batch::datagram_capacity};
+        messages[i].msg_hdr.msg_name = &from[i];
+        messages[i].msg_hdr.msg_namelen = sizeof from[i];
+        messages[i].msg_hdr.msg_iov = &parts[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    int received;
+    do {
+        received = ::recvmmsg(fd_of(sock), messages, n, MSG_DONTWAIT, nullptr);
+    } while (received < 0 && errno == EINTR);
+    batch.count = received > 0 ? received : 0;
+    for (int i = 0; i < batch.count; ++i) {
+        const bool whole = (messages[i].msg_hdr.msg_flags & MSG_TRUNC) == 0;
+        batch.lengths[i] = whole ? static_cast<int>(messages[i].msg_len) : -1;
+        batch.senders[i] = from[i].sin_addr.s_addr;
+    }
+    return batch.count;
+}
+
+void list_adapters(adapter_list &list) {
+    list.count = 0;
+    list.complete = true;
+    ifaddrs *all = nullptr;
+    if (::getifaddrs(&all) != 0) {
+        list.complete = false;
+        return;
+    }
+    for (const ifaddrs *i = all; i != nullptr; i = i->ifa_next) {
         const unsigned wanted = IFF_UP | IFF_BROADCAST;
         if ((i->ifa_flags & wanted) != wanted || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
         if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
-        if (i->ifa_broadaddr == nullptr || i->ifa_broadaddr->sa_family != AF_INET) continue;
-        sockaddr_in broadcast{};
-        std::memcpy(&broadcast, i->ifa_broadaddr, sizeof broadcast);
-        const ipv4_net address = broadcast.sin_addr.s_addr;
-        bool known = address == 0 || address == 0xFFFFFFFFu;
-        for (int k = 0; k < stored && !known; ++k) known = addresses[k] == address;
-        if (!known) addresses[stored++] = address;
+        if (i->ifa_netmask == nullptr || i->ifa_netmask->sa_family != AF_INET) continue;
+        // ifa_broadaddr is not used: an address added without an explicit
+        // broadcast (iproute2's default) reports the host's own address there.
+        sockaddr_in address{}, netmask{};
+        std::memcpy(&address, i->ifa_addr, sizeof address);
+        std::memcpy(&netmask, i->ifa_netmask, sizeof netmask);
+        if (!has_broadcast(netmask.sin_addr.s_addr)) continue;
+        const unsigned index = ::if_nametoindex(i->ifa_name);
+        if (index == 0) continue;  // gone since the list was made
+        if (list.count == adapter_list::capacity) {
+            list.complete = false;
+            break;
+        }
+        list.entries[list.count++] = {index, address.sin_addr.s_addr, netmask.sin_addr.s_addr};
     }
-    ::freeifaddrs(list);
-    return stored;
+    ::freeifaddrs(all);
+}
+
+void send_limited_broadcast(udp_socket &sock, const adapter &by, uint16_t port,
+                            const uint8_t *bytes, size_t length) {
+    sockaddr_in to = make_address(0xFFFFFFFFu, port);
+    iovec part{const_cast<uint8_t *>(bytes), length};
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr msg{};
+    msg.msg_name = &to;
+    msg.msg_namelen = sizeof to;
+    msg.msg_iov = &part;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr *header = CMSG_FIRSTHDR(&msg);
+    header->cmsg_level = IPPROTO_IP;
+    header->cmsg_type = IP_PKTINFO;
+    header->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_ifindex = static_cast<int>(by.index);
+    info.ipi_spec_dst.s_addr = by.address;
+    std::memcpy(CMSG_DATA(header), &info, sizeof info);
+    (void)::sendmsg(fd_of(sock), &msg, 0);
 }
 
 void sleep_ms(int milliseconds) {
@@ -130,9 +202,19 @@ int64_t now_ms() {
 ipv4_net parse_ipv4(const char *text) { return ::inet_addr(text); }
 
 void format_ipv4(ipv4_net address, char (&text)[16]) {
-    in_addr in{};
-    in.s_addr = address;
-    if (::inet_ntop(AF_INET, &in, text, sizeof text) == nullptr) text[0] = '\0';
+    // inet_ntop's form, written directly: a search formats six addresses per
+    // answer, and the C library's formatting costs most of an answer's time.
+    uint8_t octets[4];
+    std::memcpy(octets, &address, sizeof octets);
+    size_t at = 0;
+    for (size_t i = 0; i < 4; ++i) {
+        if (i > 0) text[at++] = '.';
+        const unsigned value = octets[i];
+        if (value >= 100) text[at++] = static_cast<char>('0' + value / 100);
+        if (value >= 10) text[at++] = static_cast<char>('0' + value / 10 % 10);
+        text[at++] = static_cast<char>('0' + value % 10);
+    }
+    text[at] = '\0';
 }
 
 }  // namespace kx::platform

@@ -1,7 +1,7 @@
 // Windows Sockets 2 back end of the socket layer: one event object per
 // socket, tied to it with WSAEventSelect(FD_READ), which also makes the socket
 // non-blocking; waits are alertable WSAWaitForMultipleEvents on that event.
-// GetTickCount64 needs Windows Vista or later.
+// GetTickCount64 and IP_UNICAST_IF need Windows Vista or later.
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600
 #endif
@@ -104,6 +104,10 @@ void request_receive_buffer(udp_socket &sock, int bytes) {
                        reinterpret_cast<const char *>(&bytes), sizeof bytes);
 }
 
+// Winsock does not report a socket's drops (it grants the large queue asked
+// for instead).
+int64_t dropped_datagrams(udp_socket &) { return -1; }
+
 bool prepare_waiting(udp_socket &sock) {
     const WSAEVENT event = ::WSACreateEvent();
     if (event == WSA_INVALID_EVENT) return false;
@@ -120,10 +124,18 @@ bool wait_readable(udp_socket &sock, int timeout_ms) {
     // records FD_READ and signals the event at once if a datagram is queued.
     (void)::WSAResetEvent(event);
     (void)::WSAEventSelect(socket_of(sock), event, FD_READ);
-    const DWORD timeout = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
-    // Alertable: the caller's queued APCs may run, and then the wait ends
-    // with WSA_WAIT_IO_COMPLETION, which counts as no datagram.
-    return ::WSAWaitForMultipleEvents(1, &event, FALSE, timeout, TRUE) == WSA_WAIT_EVENT_0;
+    // Alertable: the caller's queued APCs run during the wait, which then
+    // ends with WSA_WAIT_IO_COMPLETION; wait again for the time that is left,
+    // as the POSIX back end does after a signal.
+    const int64_t deadline = now_ms() + timeout_ms;
+    for (;;) {
+        const DWORD timeout = timeout_ms > 0 ? static_cast<DWORD>(timeout_ms) : 0;
+        const DWORD outcome = ::WSAWaitForMultipleEvents(1, &event, FALSE, timeout, TRUE);
+        if (outcome != WSA_WAIT_IO_COMPLETION) return outcome == WSA_WAIT_EVENT_0;
+        const int64_t left = deadline - now_ms();
+        if (left <= 0) return false;
+        timeout_ms = static_cast<int>(left);
+    }
 }
 
 void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *bytes,
@@ -153,36 +165,64 @@ void close(udp_socket &sock) {
     sock.event = 0;
 }
 
-int directed_broadcasts(ipv4_net *addresses, int capacity) {
-    // The adapter list goes into a buffer of our own on the stack; a machine
-    // with more adapters than it holds is searched by the limited broadcast
-    // alone.
-    alignas(8) unsigned char buffer[64 * 1024];
-    ULONG size = sizeof buffer;
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
-                        GAA_FLAG_SKIP_FRIENDLY_NAME;
-    auto *adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES *>(buffer);
-    if (::GetAdaptersAddresses(AF_INET, flags, nullptr, adapters, &size) != NO_ERROR) return 0;
-    int stored = 0;
-    for (const IP_ADAPTER_ADDRESSES *a = adapters; a != nullptr; a = a->Next) {
-        if (a->OperStatus != IfOperStatusUp || a->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
-        for (const IP_ADAPTER_UNICAST_ADDRESS *u = a->FirstUnicastAddress; u != nullptr;
-             u = u->Next) {
-            const sockaddr *sa = u->Address.lpSockaddr;
-            // A /31 or /32 prefix has no broadcast address.
-            if (sa == nullptr || sa->sa_family != AF_INET || u->OnLinkPrefixLength > 30) continue;
-            sockaddr_in unicast{};
-            std::memcpy(&unicast, sa, sizeof unicast);
-            const uint32_t host_bits = 0xFFFFFFFFu >> u->OnLinkPrefixLength;
-            const ipv4_net address = unicast.sin_addr.s_addr | htonl(host_bits);
-            bool known = false;
-            for (int k = 0; k < stored && !known; ++k) known = addresses[k] == address;
-            if (known) continue;
-            if (stored == capacity) return stored;
-            addresses[stored++] = address;
-        }
+int receive_batch(udp_socket &sock, datagram_batch &batch) {
+    // Winsock has no call that reads several datagrams at once.
+    batch.count = 0;
+    while (batch.count < datagram_batch::capacity) {
+        const int i = batch.count;
+        sockaddr_in from{};
+        int from_length = sizeof from;
+        const int n = ::recvfrom(socket_of(sock), reinterpret_cast<char *>(batch.bytes[i]),
+                                 static_cast<int>(datagram_batch::datagram_capacity), 0,
+                                 reinterpret_cast<sockaddr *>(&from), &from_length);
+        // A datagram too long for the buffer is discarded with WSAEMSGSIZE.
+        if (n == SOCKET_ERROR && ::WSAGetLastError() != WSAEMSGSIZE) break;
+        batch.lengths[i] = n == SOCKET_ERROR ? -1 : n;
+        batch.senders[i] = from.sin_addr.s_addr;
+        ++batch.count;
     }
-    return stored;
+    return batch.count;
+}
+
+void list_adapters(adapter_list &list) {
+    list.count = 0;
+    list.complete = true;
+    // The IPv4 address table has small fixed rows: this buffer holds over a
+    // thousand, far more than the list keeps, so it is read whole however
+    // many adapters carry long descriptions.
+    alignas(8) unsigned char buffer[32 * 1024];
+    auto *table = reinterpret_cast<MIB_IPADDRTABLE *>(buffer);
+    ULONG size = sizeof buffer;
+    if (::GetIpAddrTable(table, &size, FALSE) != NO_ERROR) {
+        list.complete = false;
+        return;
+    }
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        const MIB_IPADDRROW &row = table->table[i];
+        if ((row.wType & (MIB_IPADDR_DISCONNECTED | MIB_IPADDR_DELETED)) != 0) continue;
+        uint8_t first_octet = 0;
+        std::memcpy(&first_octet, &row.dwAddr, 1);
+        if (row.dwAddr == 0 || first_octet == 127 || !has_broadcast(row.dwMask)) continue;
+        if (list.count == adapter_list::capacity) {
+            list.complete = false;
+            return;
+        }
+        list.entries[list.count++] = {row.dwIndex, row.dwAddr, row.dwMask};
+    }
+}
+
+void send_limited_broadcast(udp_socket &sock, const adapter &by, uint16_t port,
+                            const uint8_t *bytes, size_t length) {
+    // The socket keeps its one binding (local port 65281 on every address);
+    // IP_UNICAST_IF sends out of the adapter for this one datagram, then the
+    // routing table decides again.
+    const DWORD index = htonl(by.index);
+    const DWORD routed = 0;
+    (void)::setsockopt(socket_of(sock), IPPROTO_IP, IP_UNICAST_IF,
+                       reinterpret_cast<const char *>(&index), sizeof index);
+    send_to(sock, 0xFFFFFFFFu, port, bytes, length);
+    (void)::setsockopt(socket_of(sock), IPPROTO_IP, IP_UNICAST_IF,
+                       reinterpret_cast<const char *>(&routed), sizeof routed);
 }
 
 void sleep_ms(int milliseconds) {

@@ -1,5 +1,8 @@
 // kx_discover against simulated devices of both families.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <set>
@@ -11,6 +14,18 @@
 #include "lan.h"
 #include "subnets.h"
 
+// While set, every receive queue asked for in this process gets the
+// smallest size the system allows: a burst of answers overflows it.
+bool smallest_receive_queue = false;
+
+// Stands in for the C library's setsockopt in this program (the library is
+// linked into it statically).
+extern "C" int setsockopt(int fd, int level, int name, const void *value, socklen_t length) {
+    const int smallest = 1;
+    if (smallest_receive_queue && level == SOL_SOCKET && name == SO_RCVBUF) value = &smallest;
+    return static_cast<int>(::syscall(SYS_setsockopt, fd, level, name, value, length));
+}
+
 namespace {
 
 using kxsim::fault;
@@ -19,6 +34,15 @@ const kxsim::device_id_bytes id_b{0, 16, 11, 0, 0, 1};
 
 std::string text_of(const char *field, size_t width) {
     return std::string(field, strnlen(field, width));
+}
+
+// "name@address" of each record, for comparing sets of devices.
+std::set<std::string> devices_of(const kx_device_record *records, int32_t count) {
+    std::set<std::string> found;
+    for (int32_t i = 0; i < count; ++i)
+        found.insert(text_of(records[i].device_name, 10) + "@" +
+                     text_of(records[i].ip_address, 16));
+    return found;
 }
 
 // A family A answer naming identifier 0.16.2.3.4.<n>.
@@ -131,18 +155,32 @@ TEST(Discover, FloodAtCapacityFillsTheArrayAndNothingBeyond) {
         ASSERT_EQ(reinterpret_cast<const uint8_t *>(records)[i], 0xEE) << i;
 }
 
+TEST(Discover, AnswersDroppedFromAFullQueueAreAskedForAgainAndReported) {
+    kxsim::lan lan;
+    constexpr int devices = 150;
+    for (int i = 0; i < devices; ++i)
+        lan.add<kxsim::device_a>("127.0.1." + std::to_string(i + 1),
+                                 "0.16.2.3.5." + std::to_string(i), "D" + std::to_string(i));
+    smallest_receive_queue = true;
+    kx_device_record records[devices];
+    int32_t count = -1;
+    const int32_t result = kx_discover(records, devices, &count, 0);
+    smallest_receive_queue = false;
+    // The system dropped answers in every round: the devices found are
+    // listed once each, and the result says that more may have answered.
+    EXPECT_EQ(result, KX_INCOMPLETE);
+    ASSERT_GT(count, 0);
+    ASSERT_LE(count, devices);
+    EXPECT_EQ(devices_of(records, count).size(), static_cast<size_t>(count));
+    // The requests went out again, a bounded number of times.
+    const size_t rounds = lan.received_on(kxsim::family_a_port).size();
+    EXPECT_GE(rounds, 2u);
+    EXPECT_LE(rounds, 5u);
+}
+
 }  // namespace
 
 namespace {
-
-// "name@address" of each record, for comparing sets of devices.
-std::set<std::string> devices_of(const kx_device_record *records, int32_t count) {
-    std::set<std::string> found;
-    for (int32_t i = 0; i < count; ++i)
-        found.insert(text_of(records[i].device_name, 10) + "@" +
-                     text_of(records[i].ip_address, 16));
-    return found;
-}
 
 // Two devices, one of each family, at <prefix>.2 and <prefix>.3.
 kxsim::subnet_plan subnet_of_two(const std::string &prefix, uint8_t n) {
@@ -155,19 +193,68 @@ kxsim::subnet_plan subnet_of_two(const std::string &prefix, uint8_t n) {
             }};
 }
 
-TEST(DiscoverAdapters, AllInterfacesReachesTheSecondSubnetToo) {
-    // The limited broadcast leaves by the first subnet's link only.
-    kxsim::subnets bed({subnet_of_two("10.1.0", 1), subnet_of_two("10.2.0", 2)});
+// The host of a technician: the default route on its first adapter; the
+// second added as iproute2 does by default (no broadcast address given),
+// with a device at a factory address that fits no subnet of the host beside
+// the two that do.
+struct two_adapter_host {
+    static kxsim::subnet_plan second_adapter() {
+        kxsim::subnet_plan plan = subnet_of_two("10.2.0", 2);
+        plan.host_broadcast = false;
+        plan.addresses.push_back("192.168.77.7");
+        plan.populate = [two = plan.populate](kxsim::lan &lan) {
+            two(lan);
+            lan.add<kxsim::device_a>("192.168.77.7", "0.16.2.3.4.77", "F77");
+        };
+        return plan;
+    }
+    kxsim::subnets bed{{subnet_of_two("10.1.0", 1), second_adapter()}};
+    ~two_adapter_host() { kx_set_option(KX_OPTION_EVERY_ADAPTER, 0); }
+};
+
+TEST(DiscoverAdapters, EveryAdapterReachesTheSecondOneAndAForeignAddressOnIt) {
+    two_adapter_host host;
+    const std::set<std::string> everyone{"A1@10.1.0.2", "B1@10.1.0.3", "A2@10.2.0.2", "B2@10.2.0.3",
+                                         "F77@192.168.77.7"};
     kx_device_record records[8];
     int32_t count = -1;
+    // The limited broadcast alone leaves by the default route's adapter.
     ASSERT_EQ(kx_discover(records, 8, &count, 0), KX_OK);
     EXPECT_EQ(devices_of(records, count), (std::set<std::string>{"A1@10.1.0.2", "B1@10.1.0.3"}));
-    // Each subnet's directed broadcast as well; the first subnet's devices
-    // answer both broadcasts and are listed once.
+    // Every adapter: the second one's directed broadcast, computed although
+    // the system names none, and the limited broadcast out of each adapter
+    // for the foreign address. Devices answering twice are listed once.
     ASSERT_EQ(kx_discover(records, 8, &count, KX_SEARCH_ALL_INTERFACES), KX_OK);
-    EXPECT_EQ(devices_of(records, count),
-              (std::set<std::string>{"A1@10.1.0.2", "B1@10.1.0.3", "A2@10.2.0.2", "B2@10.2.0.3"}));
-    EXPECT_EQ(count, 4);
+    EXPECT_EQ(devices_of(records, count), everyone);
+    EXPECT_EQ(count, 5);
+    // The option sends the limited broadcast out of each adapter alone.
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 1), KX_OK);
+    ASSERT_EQ(kx_discover(records, 8, &count, 0), KX_OK);
+    EXPECT_EQ(devices_of(records, count), everyone);
+}
+
+TEST(EveryAdapterOption, SettingsReachADeviceBehindTheSecondAdapter) {
+    two_adapter_host host;
+    kx_settings_record login{};
+    login.family = KX_FAMILY_A;
+    kxa_settings_record settings_a{};
+    kxb_settings_record settings_b{};
+    const uint8_t id_b2[6] = {0, 16, 11, 0, 0, 2};
+
+    // A family A write selects by identifier and always broadcasts: without
+    // the option it leaves by the default route's adapter and nobody answers.
+    ASSERT_EQ(kxa_read_setting("10.2.0.2", "0.16.2.3.4.2", &settings_a, nullptr), KX_OK);
+    EXPECT_EQ(kxa_write_setting("10.2.0.2", "0.16.2.3.4.2", &settings_a, nullptr), KX_E_TIMEOUT);
+
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 1), KX_OK);
+    EXPECT_EQ(kxa_login("10.2.0.2", "0.16.2.3.4.2", &login), KX_OK);
+    ASSERT_EQ(kxa_read_setting("10.2.0.2", "0.16.2.3.4.2", &settings_a, nullptr), KX_OK);
+    EXPECT_EQ(text_of(settings_a.device_name, 10), "A2");
+    EXPECT_EQ(kxa_write_setting("10.2.0.2", "0.16.2.3.4.2", &settings_a, nullptr), KX_OK);
+    // Family B with no address broadcasts too: out of every adapter, and the
+    // device the record names answers.
+    ASSERT_EQ(kxb_read_setting("", id_b2, &settings_b, nullptr), KX_OK);
+    EXPECT_EQ(kxb_write_setting("", id_b2, &settings_b, nullptr), KX_OK);
 }
 
 }  // namespace

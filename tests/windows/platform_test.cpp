@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frame/exchange.h"
+#include "kxconf.h"
 #include "platform/entry.h"
 
 namespace {
@@ -126,6 +128,69 @@ void entry_cases() {
 int apc_runs = 0;
 void CALLBACK count_apc(ULONG_PTR) { ++apc_runs; }
 
+// Queues count_apc to a thread after a pause, from a thread of its own, as a
+// host's completion routines or timers do.
+struct apc_later {
+    HANDLE target = nullptr;
+    int after_ms = 0;
+    HANDLE thread = nullptr;
+
+    explicit apc_later(int ms) : after_ms(ms) {
+        ::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentThread(), ::GetCurrentProcess(),
+                          &target, 0, FALSE, DUPLICATE_SAME_ACCESS);
+        thread = ::CreateThread(nullptr, 0, run, this, 0, nullptr);
+    }
+    ~apc_later() {
+        ::WaitForSingleObject(thread, INFINITE);
+        ::CloseHandle(thread);
+        ::CloseHandle(target);
+    }
+    static DWORD WINAPI run(void *self) {
+        auto *later = static_cast<apc_later *>(self);
+        ::Sleep(static_cast<DWORD>(later->after_ms));
+        ::QueueUserAPC(count_apc, later->target, 0);
+        return 0;
+    }
+};
+
+// A peer on its own thread: takes one datagram on its port, then answers its
+// sender with the given bytes after a pause.
+struct late_peer {
+    uint16_t port;
+    const char *answer;
+    int delay_ms;
+    HANDLE thread = nullptr;
+    bool asked = false;
+
+    late_peer(uint16_t p, const char *text, int ms) : port(p), answer(text), delay_ms(ms) {
+        // Bound before the library sends.
+        ready = platform::open_udp(sock) && platform::bind_any(sock, port) &&
+                platform::prepare_waiting(sock);
+        thread = ::CreateThread(nullptr, 0, run, this, 0, nullptr);
+    }
+    ~late_peer() {
+        ::WaitForSingleObject(thread, INFINITE);
+        ::CloseHandle(thread);
+        platform::close(sock);
+    }
+    static DWORD WINAPI run(void *self) {
+        auto *peer = static_cast<late_peer *>(self);
+        uint8_t buffer[256];
+        platform::ipv4_net sender = 0;
+        if (!peer->ready || !platform::wait_readable(peer->sock, 3000) ||
+            platform::receive_from(peer->sock, buffer, sizeof buffer, sender) < 0)
+            return 0;
+        peer->asked = true;
+        platform::sleep_ms(peer->delay_ms);
+        platform::send_to(peer->sock, sender, library_port,
+                          reinterpret_cast<const uint8_t *>(peer->answer),
+                          std::strlen(peer->answer));
+        return 0;
+    }
+    platform::udp_socket sock;
+    bool ready = false;
+};
+
 void socket_cases() {
     run_case("bind: the library port is exclusive while held, free again after close", [] {
         platform::udp_socket first, second, third;
@@ -215,16 +280,62 @@ void socket_cases() {
         platform::close(library);
     });
 
-    run_case("wait: alertable, a queued APC runs and ends the wait as no datagram", [] {
+    run_case("wait: alertable, a queued APC runs and the wait goes on for the time left", [] {
         platform::udp_socket library;
         CHECK(open_bound(library, library_port));
         apc_runs = 0;
         CHECK(::QueueUserAPC(count_apc, ::GetCurrentThread(), 0) != 0);
         const int64_t start = precise_ms();
-        CHECK(!platform::wait_readable(library, 2000));
+        CHECK(!platform::wait_readable(library, 300));
         CHECK(apc_runs == 1);
-        CHECK(precise_ms() - start < 1000);
+        const int64_t waited = precise_ms() - start;
+        CHECK(waited >= 250 && waited < 2000);
         platform::close(library);
+    });
+
+    run_case("APC during a single-reply exchange: the late reply is still taken", [] {
+        late_peer peer(peer_port, "late", 200);
+        kx::exchange ex;
+        CHECK(kx::open_exchange(ex, "127.0.0.1", peer_port, kx::target::address) == KX_OK);
+        apc_runs = 0;
+        const uint8_t request[] = {'?'};
+        kx::step outcome;
+        {
+            apc_later apc(50);
+            outcome = kx::single_reply(ex, request, sizeof request, 1000);
+        }
+        CHECK(outcome == kx::step::received);
+        CHECK(ex.received == 4 && std::memcmp(ex.receive_area, "late", 4) == 0);
+        CHECK(apc_runs == 1);
+        kx::close_exchange(ex);
+    });
+
+    run_case("APC during a search: the device answering later is still listed", [] {
+        // A family A device that answers the broadcast probe 150 ms late;
+        // the APC comes while the search waits for it.
+        const char *answer = "A0.16.2.3.4.5/502/x/y/z/LATE/";
+        kx_device_record records[3];
+        int32_t count = -1;
+        for (const int apc_ms : {50, 120}) {
+            late_peer device(65535, answer, 150);
+            apc_runs = 0;
+            int32_t result;
+            {
+                apc_later apc(apc_ms);
+                result = apc_ms == 50 ? kxa_search_all(records, &count)
+                                      : kx_discover(records, 2, &count, 0);
+            }
+            CHECK(device.asked && apc_runs == 1);
+            CHECK(result == KX_OK && count == 1);
+            CHECK(count == 1 && std::strncmp(records[0].device_name, "LATE", 10) == 0);
+        }
+    });
+
+    run_case("adapters: the loopback-only namespace lists none, completely", [] {
+        platform::adapter_list adapters;
+        adapters.count = -1;
+        platform::list_adapters(adapters);
+        CHECK(adapters.count == 0 && adapters.complete);
     });
 
     run_case("port unreachable: silence, and the next datagram is received", [] {
