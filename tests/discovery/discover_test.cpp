@@ -166,16 +166,20 @@ TEST(Discover, AnswersDroppedFromAFullQueueAreAskedForAgainAndReported) {
     int32_t count = -1;
     const int32_t result = kx_discover(records, devices, &count, 0);
     smallest_receive_queue = false;
-    // The system dropped answers in every round: the devices found are
-    // listed once each, and the result says that more may have answered.
-    EXPECT_EQ(result, KX_INCOMPLETE);
-    ASSERT_GT(count, 0);
-    ASSERT_LE(count, devices);
-    EXPECT_EQ(devices_of(records, count).size(), static_cast<size_t>(count));
-    // The requests went out again, a bounded number of times.
+    // The system dropped answers, so the requests went out again, a bounded
+    // number of times; each device found is listed once. Whether the last
+    // round lost answers too depends on the scheduler: then the result says
+    // that more may have answered, and otherwise the list must be whole.
     const size_t rounds = lan.received_on(kxsim::family_a_port).size();
     EXPECT_GE(rounds, 2u);
     EXPECT_LE(rounds, 5u);
+    ASSERT_GT(count, 0);
+    ASSERT_LE(count, devices);
+    EXPECT_EQ(devices_of(records, count).size(), static_cast<size_t>(count));
+    if (result == KX_OK)
+        EXPECT_EQ(count, devices) << "a short list reported as complete";
+    else
+        EXPECT_EQ(result, KX_INCOMPLETE);
 }
 
 }  // namespace
