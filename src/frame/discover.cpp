@@ -69,9 +69,10 @@ class listed_devices {
     static constexpr uint32_t slots = 4096;
     static constexpr int32_t hashed_limit = slots * 3 / 4;  // the table never fills
 
-    // FNV-1a over the family code and the identifier.
+    // FNV-1a over the identifier. Devices of two families with one
+    // identifier share a chain, and same_device alone tells them apart.
     static uint32_t slot_of(const kx_device_record &device) {
-        uint32_t hash = (2166136261u ^ device.family) * 16777619u;
+        uint32_t hash = 2166136261u;
         for (uint8_t b : device.device_id) hash = (hash ^ b) * 16777619u;
         return hash % slots;
     }
