@@ -117,12 +117,13 @@ inline const char *family_letter(uint32_t code) {
     return f != nullptr ? f->letter : "?";
 }
 
-// Every family, each as item(family), in a list of words: "x, y or z".
+// Every family as item(family), joined by ", " and before the last by last:
+// "x, y or z".
 template <typename Item>
-std::string every_family(Item &&item) {
+std::string every_family(Item &&item, const char *last) {
     std::string text;
     for (size_t i = 0; i < std::size(families); ++i) {
-        if (i > 0) text += i + 1 < std::size(families) ? ", " : " or ";
+        if (i > 0) text += i + 1 < std::size(families) ? ", " : last;
         text += item(families[i]);
     }
     return text;
@@ -131,13 +132,15 @@ std::string every_family(Item &&item) {
 // "a or b": the letters in lower case, as --family takes them.
 inline std::string family_choices(const std::string &before = "") {
     return every_family(
-        [&](const family_traits &f) { return before + static_cast<char>(f.letter[0] | 0x20); });
+        [&](const family_traits &f) { return before + static_cast<char>(f.letter[0] | 0x20); },
+        " or ");
 }
 
-// "1 family A or 16 family B"
+// "1 family A, 16 family B"
 inline std::string family_codes() {
     return every_family(
-        [](const family_traits &f) { return std::to_string(f.code) + " family " + f.letter; });
+        [](const family_traits &f) { return std::to_string(f.code) + " family " + f.letter; },
+        ", ");
 }
 
 }  // namespace kxtools
