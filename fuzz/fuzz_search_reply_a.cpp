@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "family_a/family_a.h"
+#include "family_a/discovery_a.h"
 #include "frame/exchange.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -6,7 +6,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "family_b/family_b.h"
+#include "family_b/packet_b.h"
+#include "family_b/replies_b.h"
+#include "frame/exchange.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > kx::max_datagram) return 0;  // the receive area's limit

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "family_b/family_b.h"
+#include "family_b/packet_b.h"
+#include "family_b/replies_b.h"
 #include "frame/exchange.h"
 
 namespace {

@@ -12,9 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "families.h"
 #include "lan.h"
 
 namespace kxsim {
+
+constexpr uint16_t family_a_port = 65535;
+inline constexpr family_wire wire_a{1, family_a_port, {}};
 
 class device_a : public device {
   public:

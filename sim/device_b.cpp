@@ -1,5 +1,6 @@
 #include "device_b.h"
 
+#include "device_a.h"
 #include "kxconf.h"
 
 namespace kxsim {
@@ -207,8 +208,9 @@ std::optional<settings_b> decode_settings(const bytes &packet) {
 
 }  // namespace packet_b
 
-device_b::device_b(std::string address, device_id_bytes id, std::string name)
-    : device(std::move(address)) {
+device_b::device_b(std::string address, device_id_bytes id, std::string name,
+                   const family_wire &wire)
+    : device(std::move(address)), wire_(wire), reply_family_(wire.code) {
     settings_b &s = settings_;
     s.id = id;
     s.name = text_field<10>(name);
@@ -238,16 +240,17 @@ device_b::device_b(std::string address, device_id_bytes id, std::string name)
 
 std::vector<answer> device_b::handle(const datagram &request) {
     if (request.destination_port == family_a_port) {
-        // A family B device answers the family A search probe with "Q7".
-        if (request.text() != "X") return {};
-        std::string reply = "Q7";
+        // The family A search probe is answered with the family's own bytes
+        // ("Q7" for family B) and the name.
+        if (request.text() != "X" || wire_.probe_answer.empty()) return {};
+        std::string reply(wire_.probe_answer);
         for (uint8_t c : settings_.name) {
             if (c == 0) break;
             reply += static_cast<char>(c);
         }
         return {answer{to_bytes(reply)}};
     }
-    if (request.destination_port != family_b_port) return {};
+    if (request.destination_port != wire_.port) return {};
     return handle_b(request.payload, request.broadcast());
 }
 
@@ -294,7 +297,7 @@ std::vector<answer> device_b::handle_b(const bytes &p, bool broadcast) {
                 settings_, answer_opcode(opcode, op_read_unicast), sequence, reply_family_)}};
 
         case op_write: {
-            if (p[at_family] != packet_b::family_code) {
+            if (p[at_family] != wire_.code) {
                 ++rejected_;
                 return {};
             }

@@ -20,6 +20,9 @@
 //                            (taken only when sent to the device's address)
 //   family A probe "X"       "Q7" and the device name, on port 65535
 // Every family B answer echoes the request's byte 7 (the sequence byte).
+//
+// A device of another family that speaks this protocol with other constants
+// (family_wire: its code, port and answer to the probe) is a device_b too.
 // Reads and writes are answered whether or not the device is logged in;
 // tests assert the order of requests from the trace and logged_in().
 #pragma once
@@ -30,12 +33,14 @@
 #include <optional>
 #include <string>
 
+#include "families.h"
 #include "lan.h"
 
 namespace kxsim {
 
+constexpr uint16_t family_b_port = 65280;
+
 using ipv4_bytes = std::array<uint8_t, 4>;
-using device_id_bytes = std::array<uint8_t, 6>;
 
 // The device's settings, field by field, as its settings packet carries them
 // (ports and 16-bit values as numbers, texts as raw fixed-width bytes).
@@ -108,12 +113,15 @@ bytes settings_packet(const settings_b &s, uint8_t opcode, uint8_t sequence,
 std::optional<settings_b> decode_settings(const bytes &packet);
 }  // namespace packet_b
 
+inline constexpr family_wire wire_b{packet_b::family_code, family_b_port, "Q7"};
+
 class device_b : public device {
   public:
     // A device at address with identifier id, the given name, and plausible
     // defaults for every other setting (ip is the address; firmware "B-2.03";
     // 9600 baud, 8 data bits, parity 0, 1 stop bit; no password).
-    device_b(std::string address, device_id_bytes id, std::string name = "SIM-B");
+    device_b(std::string address, device_id_bytes id, std::string name = "SIM-B",
+             const family_wire &wire = wire_b);
 
     std::vector<answer> handle(const datagram &request) override;
 
@@ -138,7 +146,8 @@ class device_b : public device {
     int rejected() const;
 
     // Faults of the protocol itself, on top of device::inject.
-    // Settings replies (search and read) carry this family code at byte 9.
+    // Settings replies (search and read) carry this family code at byte 9
+    // rather than the device's own.
     void reply_family(uint8_t family);
     // Answers to requests with request_opcode carry reply_opcode.
     void reply_opcode(uint8_t request_opcode, uint8_t reply_opcode);
@@ -151,6 +160,7 @@ class device_b : public device {
     uint8_t answer_sequence(const bytes &request) const;
     bool names_me(const bytes &request) const;
 
+    family_wire wire_;
     settings_b settings_;
     bool logged_in_ = false;
     int confirmations_ = 0;
@@ -159,7 +169,7 @@ class device_b : public device {
     std::array<uint8_t, 6> last_serial_block_{};
     int serial_blocks_ = 0;
     int rejected_ = 0;
-    uint8_t reply_family_ = packet_b::family_code;
+    uint8_t reply_family_;
     std::map<uint8_t, uint8_t> reply_opcodes_;
     bool foreign_sequence_ = false;
 };

@@ -7,7 +7,7 @@
 
 #include "device_a.h"
 #include "device_b.h"
-#include "family.h"
+#include "families.h"
 
 namespace kxsim {
 namespace {
@@ -94,7 +94,10 @@ uint32_t number_of(const json &value, const std::string &name, uint32_t most, st
     return value.get<uint32_t>();
 }
 
-std::string configure_a(device_a &d, const json &entry) {
+}  // namespace
+
+std::string configure_a(device &target, const json &entry) {
+    auto &d = static_cast<device_a &>(target);
     for (const auto &[name, value] : entry.items()) {
         if (entry_fact(name)) continue;
         const field_a *f = nullptr;
@@ -143,6 +146,8 @@ std::string configure_a(device_a &d, const json &entry) {
     return {};
 }
 
+namespace {
+
 template <size_t N>
 std::string put_text(std::array<uint8_t, N> &field, const json &value, const std::string &name) {
     std::string error;
@@ -167,7 +172,10 @@ std::string put_number(T &field, const json &value, const std::string &name) {
     return error;
 }
 
-std::string configure_b(device_b &d, const json &entry) {
+}  // namespace
+
+std::string configure_b(device &target, const json &entry) {
+    auto &d = static_cast<device_b &>(target);
     settings_b s = d.settings();
     for (const auto &[name, value] : entry.items()) {
         std::string error;
@@ -235,17 +243,17 @@ std::string configure_b(device_b &d, const json &entry) {
     return {};
 }
 
-bool identifier_bytes(const std::string &text, device_id_bytes &id) {
-    unsigned v[6];
-    char tail;
-    if (std::sscanf(text.c_str(), "%u.%u.%u.%u.%u.%u%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
-                    &tail) != 6)
-        return false;
-    for (int i = 0; i < 6; ++i) {
-        if (v[i] > 255) return false;
-        id[i] = static_cast<uint8_t>(v[i]);
+namespace {
+
+// "1 or 16": the codes of every family, as a device file may give them.
+std::string family_codes() {
+    std::string text;
+    const auto all = families();
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (i > 0) text += i + 1 < all.size() ? ", " : " or ";
+        text += std::to_string(all[i].wire.code);
     }
-    return true;
+    return text;
 }
 
 }  // namespace
@@ -266,24 +274,21 @@ std::shared_ptr<device> device_from_json(const json &entry, size_t index, std::s
         return nullptr;
     }
     const std::string address = entry.at("address");
-    const json code = entry.value("family", json(static_cast<int>(family::a)));
-    const std::string id_text =
-        entry.value("device_id",
-                    "0.16.12.0." + std::to_string(index / 256) + "." + std::to_string(index % 256));
-    if (code == static_cast<int>(family::a)) {
-        auto d = std::make_shared<device_a>(address, id_text, "SIM-A" + std::to_string(index));
-        error = configure_a(*d, entry);
-        return d;
+    const json code = entry.value("family", json(families().front().wire.code));
+    const family_entry *family = nullptr;
+    for (const family_entry &f : families())
+        if (code == f.wire.code) family = &f;
+    if (family == nullptr) {
+        error = "family must be " + family_codes();
+        return nullptr;
     }
-    if (code == static_cast<int>(family::b)) {
-        device_id_bytes id{};
-        identifier_bytes(id_text, id);
-        auto d = std::make_shared<device_b>(address, id, "SIM-B" + std::to_string(index));
-        error = configure_b(*d, entry);
-        return d;
-    }
-    error = "family must be 1 or 16";
-    return nullptr;
+    device_id_bytes id{
+        0, 16, 12, 0, static_cast<uint8_t>(index / 256), static_cast<uint8_t>(index % 256)};
+    if (entry.contains("device_id")) identifier_bytes(entry.at("device_id").get<std::string>(), id);
+    auto d = family->kind.make(*family, address, id,
+                               std::string("SIM-") + family->letter + std::to_string(index));
+    error = family->kind.configure(*d, entry);
+    return d;
 }
 
 std::string devices_from_json(const json &list, std::vector<std::shared_ptr<device>> &out) {

@@ -16,8 +16,9 @@
 
 namespace kxsim {
 
-// One device from its object; index numbers its default identifier and
-// name. Null, and error set, when the object is not a device.
+// One device from its object; index numbers its default identifier
+// (0.16.12.0.H.L, H.L = index / 256 and index % 256) and its name. Null, and
+// error set, when the object is not a device.
 std::shared_ptr<device> device_from_json(const nlohmann::json &entry, size_t index,
                                          std::string &error);
 
@@ -25,5 +26,10 @@ std::shared_ptr<device> device_from_json(const nlohmann::json &entry, size_t ind
 // is wrong (naming the entry and the field).
 std::string devices_from_json(const nlohmann::json &list,
                               std::vector<std::shared_ptr<device>> &out);
+
+// The settings of an object on a device of the family A or the family B
+// kind (families.h); empty, or what is wrong.
+std::string configure_a(device &d, const nlohmann::json &entry);
+std::string configure_b(device &d, const nlohmann::json &entry);
 
 }  // namespace kxsim

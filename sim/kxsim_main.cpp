@@ -14,6 +14,7 @@
 // Prints "ready" once every socket is bound; stops on SIGINT or SIGTERM.
 // Devices keep what is written to them until kxsim stops.
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -24,7 +25,7 @@
 
 #include "device_b.h"
 #include "device_file.h"
-#include "family.h"
+#include "families.h"
 #include "fault_option.h"
 #include "lan.h"
 #include "subnets.h"
@@ -35,7 +36,8 @@ namespace {
 volatile std::sig_atomic_t stop_requested = 0;
 void request_stop(int) { stop_requested = 1; }
 
-// Default devices of a count: family A at 127.0.1.N, family B at 127.0.2.N.
+// Default devices of a count: family A at 127.0.1.N, family B at 127.0.2.N
+// (families.h).
 constexpr int most_per_family = 254;
 
 bool is_count(const std::string &text) {
@@ -44,30 +46,35 @@ bool is_count(const std::string &text) {
 }
 
 // "--family-a N" or "--family-a ADDRESS[=ID]" as device objects.
-std::string add_defaults(const std::vector<std::string> &values, kxsim::family kind,
+std::string add_defaults(const std::vector<std::string> &values, const kxsim::family_entry &family,
                          nlohmann::json &list) {
-    const int family = static_cast<int>(kind);
-    const bool is_a = kind == kxsim::family::a;
+    const std::string subnet = std::to_string(family.subnet);
     for (const std::string &value : values) {
         if (is_count(value)) {
             const int count = std::stoi(value);
             if (count > most_per_family) return "at most 254 devices of each family";
             for (int i = 1; i <= count; ++i) {
-                const std::string subnet = is_a ? "1" : "2";
-                const std::string id = is_a ? "0.16.10.0.1." : "0.16.11.0.2.";
-                list.push_back({{"address", "127.0." + subnet + "." + std::to_string(i)},
-                                {"family", family},
-                                {"device_id", id + std::to_string(i)},
-                                {"device_name", (is_a ? "SIM-A" : "SIM-B") + std::to_string(i)}});
+                const std::string n = std::to_string(i);
+                list.push_back({{"address", "127.0." + subnet + "." + n},
+                                {"family", family.wire.code},
+                                {"device_id", "0.16." + std::to_string(family.id_group) + ".0." +
+                                                  subnet + "." + n},
+                                {"device_name", std::string("SIM-") + family.letter + n}});
             }
             continue;
         }
         const size_t eq = value.find('=');
-        nlohmann::json entry = {{"address", value.substr(0, eq)}, {"family", family}};
+        nlohmann::json entry = {{"address", value.substr(0, eq)}, {"family", family.wire.code}};
         if (eq != std::string::npos) entry["device_id"] = value.substr(eq + 1);
         list.push_back(entry);
     }
     return {};
+}
+
+// "--family-a"
+std::string option_of(const kxsim::family_entry &family) {
+    return std::string("--family-") +
+           static_cast<char>(std::tolower(static_cast<unsigned char>(family.letter)));
 }
 
 // "10.1.0": three dotted parts, the subnet 10.1.0.0/24.
@@ -104,7 +111,7 @@ std::string placement(const std::string &address, const std::vector<std::string>
 
 int main(int argc, char **argv) {
     CLI::App app{
-        "kxsim: simulated device servers of both families, inside a private network "
+        "kxsim: simulated device servers of every family, inside a private network "
         "namespace only"};
     app.footer(
         "How to start it: first, inside a private network namespace that holds only the "
@@ -116,13 +123,19 @@ int main(int argc, char **argv) {
         "its own to PREFIX.0/24 (the host's side is PREFIX.1) and serves the devices there; the "
         "limited broadcast 255.255.255.255 then leaves by the first subnet's link. --trace shows "
         "the loopback devices' datagrams only.");
-    std::vector<std::string> family_a, family_b, fault_texts, subnet_prefixes;
+    const auto families = kxsim::families();
+    std::vector<std::vector<std::string>> per_family(families.size());
+    std::vector<std::string> fault_texts, subnet_prefixes;
     std::string devices_file;
     bool trace = false;
-    app.add_option("--family-a", family_a,
-                   "N devices at 127.0.1.1 to 127.0.1.N, or one at ADDRESS[=IDENTIFIER]");
-    app.add_option("--family-b", family_b,
-                   "N devices at 127.0.2.1 to 127.0.2.N, or one at ADDRESS[=IDENTIFIER]");
+    std::string family_options;  // "--family-a, --family-b"
+    for (size_t i = 0; i < families.size(); ++i) {
+        const std::string first = "127.0." + std::to_string(families[i].subnet) + ".";
+        app.add_option(
+            option_of(families[i]), per_family[i],
+            "N devices at " + first + "1 to " + first + "N, or one at ADDRESS[=IDENTIFIER]");
+        family_options += (i > 0 ? ", " : "") + option_of(families[i]);
+    }
     app.add_option("--devices", devices_file,
                    "JSON list of devices: address, family, device_id and settings as kxtool "
                    "save writes them")
@@ -156,9 +169,9 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    for (const std::string &error : {add_defaults(family_a, kxsim::family::a, list),
-                                     add_defaults(family_b, kxsim::family::b, list)})
-        if (!error.empty()) {
+    for (size_t i = 0; i < families.size(); ++i)
+        if (const std::string error = add_defaults(per_family[i], families[i], list);
+            !error.empty()) {
             std::fprintf(stderr, "kxsim: %s\n", error.c_str());
             return 2;
         }
@@ -168,7 +181,7 @@ int main(int argc, char **argv) {
         return 2;
     }
     if (devices.empty()) {
-        std::fprintf(stderr, "kxsim: no devices (--family-a, --family-b or --devices)\n");
+        std::fprintf(stderr, "kxsim: no devices (%s or --devices)\n", family_options.c_str());
         return 2;
     }
     for (const std::string &text : fault_texts) {

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "families.h"
+
 namespace kxsim {
 
 bytes to_bytes(const std::string &text) { return {text.begin(), text.end()}; }
@@ -141,9 +143,14 @@ struct lan::impl {
         bytes payload;
     };
 
+    // One socket per family's device port, in the order of the family table.
+    struct port_socket {
+        uint16_t port;
+        int fd;
+    };
+
     clock_type::time_point start = clock_type::now();
-    int fd_a = -1;
-    int fd_b = -1;
+    std::vector<port_socket> sockets;
     int wake[2] = {-1, -1};
     std::thread thread;
     std::atomic<bool> stopping{false};
@@ -281,31 +288,40 @@ struct lan::impl {
     }
 
     void run() {
+        std::vector<pollfd> fds;
+        for (const port_socket &s : sockets) fds.push_back({s.fd, POLLIN, 0});
+        fds.push_back({wake[0], POLLIN, 0});
         while (!stopping) {
             const int timeout = flush_due();
-            pollfd fds[3] = {{fd_a, POLLIN, 0}, {fd_b, POLLIN, 0}, {wake[0], POLLIN, 0}};
-            if (::poll(fds, 3, timeout) <= 0) continue;
-            if (fds[2].revents & POLLIN) {
+            if (::poll(fds.data(), fds.size(), timeout) <= 0) continue;
+            if (fds.back().revents & POLLIN) {
                 char drain[64];
                 (void)!::read(wake[0], drain, sizeof drain);
             }
-            // Read in arrival order per port; both queues are drained.
-            if (fds[0].revents & POLLIN) read_one(fd_a, family_a_port);
-            if (fds[1].revents & POLLIN) read_one(fd_b, family_b_port);
+            // Read in arrival order per port; every queue is drained.
+            for (size_t i = 0; i < sockets.size(); ++i)
+                if (fds[i].revents & POLLIN) read_one(sockets[i].fd, sockets[i].port);
         }
     }
 
-    // Sends a marker to both device ports and waits until the thread read
-    // both: every datagram queued before them has been recorded by then.
+    // The socket bound to a device port; -1 for none.
+    int socket_of(uint16_t port) const {
+        for (const port_socket &s : sockets)
+            if (s.port == port) return s.fd;
+        return -1;
+    }
+
+    // Sends a marker to every device port and waits until the thread read
+    // them all: every datagram queued before them has been recorded by then.
     void sync() {
         uint64_t target;
         {
             std::lock_guard<std::mutex> hold(mutex);
-            sync_requested += 2;
+            sync_requested += sockets.size();
             target = sync_requested;
         }
-        for (uint16_t port : {family_a_port, family_b_port})
-            send_now({clock_type::now(), -1, sync_source, 0, "127.0.0.1", port, sync_marker});
+        for (const port_socket &s : sockets)
+            send_now({clock_type::now(), -1, sync_source, 0, "127.0.0.1", s.port, sync_marker});
         std::unique_lock<std::mutex> hold(mutex);
         synced.wait_for(hold, std::chrono::seconds(5), [&] { return sync_seen >= target; });
     }
@@ -326,8 +342,8 @@ lan::lan() : impl_(std::make_unique<impl>()) {
         throw std::runtime_error("the simulated LAN runs only in a private network namespace");
     in_addr any{};
     any.s_addr = htonl(INADDR_ANY);
-    impl_->fd_a = bind_udp(any, family_a_port, true);
-    impl_->fd_b = bind_udp(any, family_b_port, true);
+    for (const family_entry &family : families())
+        impl_->sockets.push_back({family.wire.port, bind_udp(any, family.wire.port, true)});
     if (::pipe(impl_->wake) != 0) throw std::runtime_error("pipe failed");
     impl_->thread = std::thread([this] { impl_->run(); });
 }
@@ -336,7 +352,8 @@ lan::~lan() {
     impl_->stopping = true;
     impl_->poke();
     impl_->thread.join();
-    for (int fd : {impl_->fd_a, impl_->fd_b, impl_->wake[0], impl_->wake[1]}) ::close(fd);
+    for (const auto &s : impl_->sockets) ::close(s.fd);
+    for (int fd : impl_->wake) ::close(fd);
 }
 
 void lan::add_device(std::shared_ptr<device> d) {
@@ -370,9 +387,7 @@ void lan::send(const std::string &source, uint16_t source_port, bytes payload, i
     {
         std::lock_guard<std::mutex> hold(impl_->mutex);
         // From a device port, go through the bound socket (the port is taken).
-        const int via = source_port == family_a_port   ? impl_->fd_a
-                        : source_port == family_b_port ? impl_->fd_b
-                                                       : -1;
+        const int via = impl_->socket_of(source_port);
         impl_->queue.push_back({clock_type::now() + std::chrono::milliseconds(delay_ms), via,
                                 source, source_port, destination, destination_port,
                                 std::move(payload)});

@@ -1,9 +1,9 @@
 // A simulated LAN of device servers inside one private network namespace.
 //
-// One socket per device port (65535 for family A, 65280 for family B) is
-// bound to 0.0.0.0 with IP_PKTINFO, so the simulator sees whether a request
-// was broadcast or which 127.0.0.x address it was sent to, and each device
-// answers from its own address. Every datagram received is recorded, and
+// One socket per device port (one for each family of the simulator's family
+// table, families.h) is bound to 0.0.0.0 with IP_PKTINFO, so the simulator
+// sees whether a request was broadcast or which 127.0.0.x address it was
+// sent to, and each device answers from its own address. Every datagram received is recorded, and
 // devices misbehave on request (see fault).
 //
 // This code is the library's examiner: it shares no protocol code with it.
@@ -21,8 +21,6 @@ namespace kxsim {
 
 using bytes = std::vector<uint8_t>;
 
-constexpr uint16_t family_a_port = 65535;
-constexpr uint16_t family_b_port = 65280;
 constexpr uint16_t host_port = 65281;
 
 bytes to_bytes(const std::string &text);
@@ -140,7 +138,8 @@ class device {
     void clear_faults();
 
     // Called on the simulator thread, under the device's lock, for every
-    // datagram sent to this device's address or broadcast, on either port.
+    // datagram sent to this device's address or broadcast, on any device
+    // port.
     virtual std::vector<answer> handle(const datagram &request) = 0;
 
     // Runs the faults around handle(). Returns what is to be sent.
@@ -162,8 +161,8 @@ class device {
 
 class lan {
   public:
-    // Binds both device ports and starts the simulator thread. Refuses
-    // (throws) outside a private network namespace.
+    // Binds every family's device port and starts the simulator thread.
+    // Refuses (throws) outside a private network namespace.
     lan();
     ~lan();
     lan(const lan &) = delete;

@@ -1,17 +1,15 @@
-// Default devices for the kxsim program and the demo.
+// Default devices for the demo.
 #pragma once
 
 #include <string>
 
-#include "family.h"
 #include "lan.h"
 
 namespace kxsim {
 
-// Adds a device of the family at address with identifier text id_text (a
-// default derived from index when empty). False when the identifier does not
-// parse or the family cannot be simulated.
-bool add_default_device(lan &net, family kind, const std::string &address, std::string id_text,
-                        int index);
+// Adds a device of the family with that code at address, its identifier
+// 0.16.<id_group>.0.0.<index> and its name SIM-<letter><index>. False for a
+// code no family has.
+bool add_default_device(lan &net, int code, const std::string &address, int index);
 
 }  // namespace kxsim

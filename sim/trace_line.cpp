@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "../common/dotted.h"
 #include "../common/escaped.h"
 #include "device_b.h"
+#include "families.h"
 
 namespace kxsim {
 namespace {
@@ -22,11 +24,7 @@ std::string text_of(const std::array<uint8_t, N> &field) {
     return printable(b);
 }
 
-std::string dotted(const uint8_t *b, size_t n) {
-    std::string out;
-    for (size_t i = 0; i < n; ++i) out += (i ? "." : "") + std::to_string(b[i]);
-    return out;
-}
+using kxtext::dotted;
 
 const char *opcode_name(uint8_t opcode) {
     switch (opcode) {
@@ -55,9 +53,13 @@ const char *opcode_name(uint8_t opcode) {
     }
 }
 
+}  // namespace
+
+std::string trace_text_a(const bytes &payload) { return printable(payload); }
+
 // The fields of a family B request: sequence byte, identifier (scrambled
 // at 12..17), and what the opcode carries after it.
-std::string family_b_fields(const bytes &p) {
+std::string trace_text_b(const bytes &p) {
     if (p.size() < 36) return "short packet " + printable(p);
     const uint8_t opcode = p[8];
     std::string line = std::string(opcode_name(opcode)) + "(" + std::to_string(opcode) +
@@ -95,15 +97,14 @@ std::string family_b_fields(const bytes &p) {
     return line;
 }
 
-}  // namespace
-
 std::string trace_line(const datagram &d) {
     char head[96];
     std::snprintf(head, sizeof head, "%6lld ms  %s:%u -> %s:%u  ",
                   static_cast<long long>(d.time_ms), d.source.c_str(), d.source_port,
                   d.destination.c_str(), d.destination_port);
-    if (d.destination_port == family_b_port) return head + ("B " + family_b_fields(d.payload));
-    return head + ("A " + printable(d.payload));
+    const family_entry *family = family_by_port(d.destination_port);
+    if (family == nullptr) return head + ("? " + printable(d.payload));
+    return head + (family->letter + (" " + family->kind.trace(d.payload)));
 }
 
 }  // namespace kxsim

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "kxconf.h"
@@ -113,6 +115,32 @@ inline const family_traits *family_by_code(uint32_t code) {
 inline const char *family_letter(uint32_t code) {
     const family_traits *f = family_by_code(code);
     return f != nullptr ? f->letter : "?";
+}
+
+// Every family as item(family), joined by ", " and before the last by last:
+// "x, y or z".
+template <typename Item>
+std::string every_family(Item &&item, const char *last) {
+    std::string text;
+    for (size_t i = 0; i < std::size(families); ++i) {
+        if (i > 0) text += i + 1 < std::size(families) ? ", " : last;
+        text += item(families[i]);
+    }
+    return text;
+}
+
+// "a or b": the letters in lower case, as --family takes them.
+inline std::string family_choices(const std::string &before = "") {
+    return every_family(
+        [&](const family_traits &f) { return before + static_cast<char>(f.letter[0] | 0x20); },
+        " or ");
+}
+
+// "1 family A, 16 family B"
+inline std::string family_codes() {
+    return every_family(
+        [](const family_traits &f) { return std::to_string(f.code) + " family " + f.letter; },
+        ", ");
 }
 
 }  // namespace kxtools

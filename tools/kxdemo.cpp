@@ -113,17 +113,16 @@ int main() {
         std::printf("Simulated LAN in a private network namespace:\n");
         struct placed {
             const char *address;
-            kxsim::family kind;
+            uint8_t family;
         };
-        const placed devices[] = {{"127.0.0.2", kxsim::family::a},
-                                  {"127.0.0.3", kxsim::family::b},
-                                  {"127.0.0.4", kxsim::family::a},
-                                  {"127.0.0.5", kxsim::family::b}};
+        const placed devices[] = {{"127.0.0.2", KX_FAMILY_A},
+                                  {"127.0.0.3", KX_FAMILY_B},
+                                  {"127.0.0.4", KX_FAMILY_A},
+                                  {"127.0.0.5", KX_FAMILY_B}};
         int index = 0;
         for (const placed &p : devices) {
-            if (!kxsim::add_default_device(lan, p.kind, p.address, "", ++index)) return 1;
-            std::printf("  family %s device at %s\n", family_letter(static_cast<uint8_t>(p.kind)),
-                        p.address);
+            if (!kxsim::add_default_device(lan, p.family, p.address, ++index)) return 1;
+            std::printf("  family %s device at %s\n", family_letter(p.family), p.address);
         }
         const int32_t expected = index;
 

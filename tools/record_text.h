@@ -6,19 +6,13 @@
 #include <cstdint>
 #include <string>
 
+#include "../common/dotted.h"
 #include "../common/escaped.h"
 
 namespace kxtools {
 
 // "0.16.10.0.0.1"
-inline std::string identifier_text(const uint8_t *id) {
-    std::string text;
-    for (int i = 0; i < 6; ++i) {
-        if (i > 0) text += '.';
-        text += std::to_string(id[i]);
-    }
-    return text;
-}
+inline std::string identifier_text(const uint8_t *id) { return kxtext::dotted(id, 6); }
 
 // A text field's bytes: up to its first NUL, or the whole field.
 inline std::string field_text(const char *field, size_t width) {

@@ -1,10 +1,14 @@
 // Family A discovery: the one-byte probe "X" and its text reply
 // "A<id>/<port>/f3/f4/f5/<name>/..." NUL x "<ip>/<mask>/<gateway>/<li>/<li2>/<dest>".
+#include "family_a/discovery_a.h"
+
 #include <cstring>
+#include <string_view>
 
 #include "family_a/family_a.h"
 #include "frame/convert.h"
 #include "frame/exchange.h"
+#include "frame/search.h"
 
 namespace kx {
 
@@ -48,12 +52,21 @@ void write_sender(const exchange &ex, kx_device_record &record) {
     ip_to_text(address, record.ip_address);
 }
 
+// The family whose devices answer the probe as the reply begins; null for
+// none.
+const family_ops *family_answering(const uint8_t *text, size_t length) {
+    const std::string_view reply{reinterpret_cast<const char *>(text), length};
+    for (const family_ops *family : family_list)
+        if (!family->probe_answer.empty() && reply.starts_with(family->probe_answer)) return family;
+    return nullptr;
+}
+
 }  // namespace
 
 int parse_search_reply_a(const uint8_t *text, size_t length, kx_device_record &record) {
-    if (length >= 2 && text[0] == 'Q' && text[1] == '7') {
-        record.family = KX_FAMILY_B;
-        return KX_FAMILY_B;
+    if (const family_ops *other = family_answering(text, length); other != nullptr) {
+        record.family = other->code;
+        return other->code;
     }
     if (length < 1 || text[0] != 'A') {
         record.family = KX_FAMILY_UNKNOWN;
@@ -83,19 +96,36 @@ search_reply_a judge_search_reply_a(std::span<const uint8_t> reply, kx_device_re
     switch (parse_search_reply_a(reply.data(), reply.size(), record)) {
         case 1:
             return search_reply_a::device;
-        case KX_FAMILY_B:
-            return search_reply_a::family_b_answer;
-        default:
+        case 0:
             return search_reply_a::other;
+        default:
+            return search_reply_a::other_family;
     }
 }
 
-int32_t result_of(search_reply_a verdict) {
-    switch (verdict) {
+request_datagram search_request_datagram_a() {
+    request_datagram request{{}, sizeof search_request_a};
+    std::memcpy(request.bytes, search_request_a, sizeof search_request_a);
+    return request;
+}
+
+bool parse_answer_a(const family_ops &, const exchange &ex, kx_device_record &record) {
+    if (!listed_search_reply_a(received_bytes(ex))) return false;
+    write_sender(ex, record);
+    return judge_search_reply_a(received_bytes(ex), record) == search_reply_a::device;
+}
+
+int32_t search_one_a(const family_ops &family, const char *ip_text, kx_device_record *record) {
+    if (record == nullptr) return KX_E_ARGUMENT;
+    std::memset(record, 0, sizeof *record);
+    exchange ex;
+    if (search_one_of(family, ip_text, ex) != step::received) return KX_E_SOCKET;
+    write_sender(ex, *record);
+    switch (judge_search_reply_a(received_bytes(ex), *record)) {
         case search_reply_a::device:
             return KX_OK;
-        case search_reply_a::family_b_answer:
-            return KX_FAMILY_B_ANSWER;
+        case search_reply_a::other_family:
+            return record->family;  // KX_FAMILY_B_ANSWER for family B
         case search_reply_a::other:
             break;
     }
@@ -107,36 +137,9 @@ int32_t result_of(search_reply_a verdict) {
 using namespace kx;
 
 KXCONF_API int32_t KXCONF_CALL kxa_search_all(kx_device_record *records, int32_t *count) {
-    if (records == nullptr || count == nullptr) return KX_E_ARGUMENT;
-    exchange ex;
-    if (open_exchange(ex, nullptr, family_a_port, target::search_broadcast) != KX_OK)
-        return KX_E_SOCKET;
-    int32_t found = 0;
-    bool have_previous = false;
-    uint8_t previous_id[6] = {};
-    collect(ex, search_request_a, sizeof search_request_a, search_quiet_ms, [&](exchange &e) {
-        if (!listed_search_reply_a(received_bytes(e))) return;
-        kx_device_record &slot = records[found];
-        write_sender(e, slot);
-        judge_search_reply_a(received_bytes(e), slot);
-        if (!have_previous || std::memcmp(slot.device_id, previous_id, 6) != 0) ++found;
-        std::memcpy(previous_id, slot.device_id, 6);
-        have_previous = true;
-    });
-    close_exchange(ex);
-    *count = found;
-    return KX_OK;
+    return search_all_of(family_a_ops, records, count);
 }
 
 KXCONF_API int32_t KXCONF_CALL kxa_search_one(const char *ip_text, kx_device_record *record) {
-    if (record == nullptr) return KX_E_ARGUMENT;
-    std::memset(record, 0, sizeof *record);
-    exchange ex;
-    if (open_exchange(ex, ip_text, family_a_port, target::address) != KX_OK) return KX_E_SOCKET;
-    const step outcome =
-        single_reply(ex, search_request_a, sizeof search_request_a, search_one_a_wait_ms);
-    close_exchange(ex);
-    if (outcome != step::received) return KX_E_SOCKET;
-    write_sender(ex, *record);
-    return result_of(judge_search_reply_a(received_bytes(ex), *record));
+    return search_one_a(family_a_ops, ip_text, record);
 }

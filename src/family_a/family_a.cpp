@@ -1,14 +1,16 @@
 // Family A's entry in the family table. Its exported functions select a
 // device by identifier text, so the generic identifier bytes are turned into
 // text here.
-#include <cstring>
+#include "family_a/family_a.h"
 
+#include "family_a/discovery_a.h"
 #include "family_a/mapping_a.h"
 #include "frame/convert.h"
-#include "frame/family.h"
 
 namespace kx {
 namespace {
+
+static_assert(sizeof(kxa_settings_record) <= family_record_room);
 
 // Room for the longest identifier text, with some to spare.
 constexpr size_t id_text_buffer = 32;
@@ -22,54 +24,68 @@ struct id_text_a {
 // for a null identifier.
 bool make_id_text(const uint8_t *device_id, id_text_a &out) {
     if (device_id == nullptr) return false;
-    uint8_t id[6];
-    std::memcpy(id, device_id, sizeof id);
-    id_to_text(id, out.text, sizeof out.text);
+    id_to_text(device_id, out.text, sizeof out.text);
     return true;
 }
 
-int32_t KXCONF_CALL login(const char *ip_text, const uint8_t *device_id,
-                          const kx_settings_record *login) {
+int32_t login(const family_ops &, const char *ip_text, const uint8_t *device_id,
+              const kx_settings_record *login) {
     id_text_a id;
     if (!make_id_text(device_id, id)) return KX_E_ARGUMENT;
     return kxa_login(ip_text, id.text, login);
 }
 
-int32_t read_settings(const char *ip_text, const uint8_t *device_id, kx_settings_record &settings,
-                      const kx_device_record *device) {
-    id_text_a id;
-    if (!make_id_text(device_id, id)) return KX_E_ARGUMENT;
-    kxa_settings_record read{};
-    const int32_t result = kxa_read_setting(ip_text, id.text, &read, device);
-    if (result == KX_OK) settings_a_to_generic(settings, read);
-    return result;
+int32_t logout(const family_ops &, const char *ip_text, const uint8_t *device_id) {
+    return kxa_logout(ip_text, device_id);
 }
 
-int32_t write_settings(const char *ip_text, const uint8_t *device_id,
-                       const kx_settings_record &settings, const kx_device_record *device) {
+int32_t read_record(const family_ops &, const char *ip_text, const uint8_t *device_id,
+                    uint8_t *record, const kx_device_record *device) {
     id_text_a id;
     if (!make_id_text(device_id, id)) return KX_E_ARGUMENT;
-    kxa_settings_record written{};
-    generic_to_settings_a(written, settings);
-    return kxa_write_setting(ip_text, id.text, &written, device);
+    return kxa_read_setting(ip_text, id.text, reinterpret_cast<kxa_settings_record *>(record),
+                            device);
 }
 
-bool carries_speed(uint32_t rate) { return carries_speed_a(rate); }
+int32_t write_record(const family_ops &, const char *ip_text, const uint8_t *device_id,
+                     const uint8_t *record, const kx_device_record *device) {
+    id_text_a id;
+    if (!make_id_text(device_id, id)) return KX_E_ARGUMENT;
+    return kxa_write_setting(ip_text, id.text,
+                             reinterpret_cast<const kxa_settings_record *>(record), device);
+}
+
+int32_t set_baud(const family_ops &, const char *ip_text, uint32_t baud_rate) {
+    return kxa_setting_baud(ip_text, baud_rate);
+}
+
+int32_t set_parity(const family_ops &, const char *ip_text, uint32_t parity) {
+    return kxa_setting_parity(ip_text, parity);
+}
+
+int32_t set_data_bits(const family_ops &, const char *ip_text, uint32_t data_bits) {
+    return kxa_setting_databit(ip_text, data_bits);
+}
 
 }  // namespace
 
-const family_ops family_a_ops = {
+constinit const family_ops family_a_ops = {
     .code = KX_FAMILY_A,
-    .search_all = kxa_search_all,
-    .search_one = kxa_search_one,
+    .device_port = family_a_port,
+    .search_one_wait_ms = search_one_wait_a_ms,
+    .search_request = search_request_datagram_a,
+    .parse_answer = parse_answer_a,
+    .identify_answer = nullptr,
+    .probe_answer = {},
+    .search_one = search_one_a,
     .login = login,
-    .logout = kxa_logout,
-    .read_settings = read_settings,
-    .write_settings = write_settings,
-    .set_baud = kxa_setting_baud,
-    .set_parity = kxa_setting_parity,
-    .set_data_bits = kxa_setting_databit,
-    .carries_speed = carries_speed,
+    .logout = logout,
+    .settings_map = &settings_map_a,
+    .read_record = read_record,
+    .write_record = write_record,
+    .set_baud = set_baud,
+    .set_parity = set_parity,
+    .set_data_bits = set_data_bits,
 };
 
 }  // namespace kx

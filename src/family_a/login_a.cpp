@@ -2,6 +2,7 @@
 // command; a broadcast login first selects the device by its identifier text.
 // The device remembers an accepted login until it receives "O".
 #include "family_a/command_a.h"
+#include "family_a/family_a.h"
 #include "frame/convert.h"
 #include "frame/exchange.h"
 #include "kxconf.h"

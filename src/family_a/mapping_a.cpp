@@ -53,20 +53,20 @@ constexpr field_map fields_a[] = {
 
 static_assert(std::all_of(std::begin(fields_a), std::end(fields_a), widths_fit));
 
-constexpr record_map map_a{fields_a, speeds_a};
-
 }  // namespace
+
+constinit const record_map settings_map_a{fields_a, speeds_a};
 
 uint32_t baud_rate_from_code_a(uint8_t code) { return rate_of_code(speeds_a, code); }
 
 uint8_t baud_code_from_rate_a(uint32_t rate) { return code_of_rate(speeds_a, rate); }
 
 void settings_a_to_generic(kx_settings_record &generic, const kxa_settings_record &settings_a) {
-    map_record(map_a, toward::generic, settings_a, generic);
+    map_record(settings_map_a, toward::generic, settings_a, generic);
 }
 
 void generic_to_settings_a(kxa_settings_record &settings_a, const kx_settings_record &generic) {
-    map_record(map_a, toward::family, generic, settings_a);
+    map_record(settings_map_a, toward::family, generic, settings_a);
 }
 
 }  // namespace kx

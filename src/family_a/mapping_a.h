@@ -6,9 +6,13 @@
 #include <cstdint>
 
 #include "family_a/speeds_a.h"
+#include "frame/record_map.h"
 #include "kxconf.h"
 
 namespace kx {
+
+// The field-by-field correspondence, both directions.
+extern const record_map settings_map_a;
 
 // Any code outside 0..7 reads as 9600.
 uint32_t baud_rate_from_code_a(uint8_t code);

@@ -3,6 +3,7 @@
 #include "family_a/serial_a.h"
 
 #include "family_a/command_a.h"
+#include "family_a/family_a.h"
 #include "family_a/mapping_a.h"
 #include "frame/exchange.h"
 #include "kxconf.h"

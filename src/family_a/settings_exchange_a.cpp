@@ -3,15 +3,28 @@
 // accepted before the next is sent. A read ends with "O"; a write ends with
 // "E" only when every command was accepted, which makes the device apply
 // the new settings, and with "O" otherwise.
+#include "family_a/settings_exchange_a.h"
+
 #include <cstring>
 
 #include "family_a/command_a.h"
+#include "family_a/family_a.h"
 #include "family_a/settings_a.h"
 #include "frame/convert.h"
 #include "frame/exchange.h"
 #include "kxconf.h"
 
 using namespace kx;
+
+namespace kx {
+
+int32_t check_settings_arguments_a(const char *ip_text, const char *id_text) {
+    if (text_length(ip_text) < min_address_text && text_length(id_text) < min_id_text)
+        return KX_E_ARGUMENT;
+    return KX_OK;
+}
+
+}  // namespace kx
 
 namespace {
 

@@ -1,16 +1,21 @@
 // Family B login and logout. The login presents the scrambled identifier and
 // the password in clear, with the sequence byte that its reply must echo.
+#include "family_b/login_b.h"
+
 #include <cstring>
 
 #include "family_b/family_b.h"
+#include "family_b/replies_b.h"
+#include "family_b/sequenced_exchange_b.h"
 #include "frame/bytes.h"
 
 namespace kx {
 
-int32_t logout_b(const char *ip_text, const uint8_t (&device_id)[6]) {
+int32_t send_logout_b(const family_ops &family, const char *ip_text,
+                      const uint8_t (&device_id)[6]) {
     exchange ex;
-    if (open_exchange(ex, ip_text, family_b_port, target::broadcast_rule, wait_mode::send_only) !=
-        KX_OK)
+    if (open_exchange(ex, ip_text, family.device_port, target::broadcast_rule,
+                      wait_mode::send_only) != KX_OK)
         return KX_E_SOCKET;
     short_packet request = short_request_b(
         ex.broadcasting ? opcode_b::logout_broadcast : opcode_b::logout_unicast, marker::none);
@@ -21,19 +26,36 @@ int32_t logout_b(const char *ip_text, const uint8_t (&device_id)[6]) {
     return KX_OK;
 }
 
-void give_up_b(const char *ip_text, const uint8_t (&device_id)[6]) {
-    logout_b(ip_text, device_id);
+void give_up_b(const family_ops &family, const char *ip_text, const uint8_t (&device_id)[6]) {
+    send_logout_b(family, ip_text, device_id);
     platform::sleep_ms(closing_pause_ms);
 }
 
-int32_t sequenced_exchange_b(exchange &ex, std::span<const uint8_t> request, const char *ip_text,
-                             const uint8_t (&device_id)[6]) {
-    const step outcome =
-        matching_reply(ex, request.data(), request.size(), reply_wait_ms, received_echo_b);
-    close_exchange(ex);
-    if (outcome == step::received) return KX_OK;
-    give_up_b(ip_text, device_id);
-    return outcome == step::no_datagram ? KX_E_TIMEOUT : KX_E_SOCKET;
+int32_t login_b(const family_ops &family, const char *ip_text, const uint8_t *device_id,
+                const kx_settings_record *login) {
+    if (device_id == nullptr || login == nullptr) return KX_E_ARGUMENT;
+    uint8_t id[6];
+    std::memcpy(id, device_id, sizeof id);
+    exchange ex;
+    if (open_exchange(ex, ip_text, family.device_port, target::broadcast_rule) != KX_OK)
+        return KX_E_SOCKET;
+    short_packet request = sequenced_request_b(ex, opcode_b::login_broadcast,
+                                               opcode_b::login_unicast, marker::none, id);
+    put_bytes(request, packet_at::password, login->password);
+    seal_packet_b(request);
+
+    const int32_t answered = sequenced_exchange_b(family, ex, request, ip_text, id);
+    if (answered != KX_OK) return answered;
+    const login_reply verdict = judge_login_reply_b(received_bytes(ex));
+    if (verdict == login_reply::bad_crc) send_logout_b(family, ip_text, id);
+    return result_of(verdict);
+}
+
+int32_t logout_b(const family_ops &family, const char *ip_text, const uint8_t *device_id) {
+    if (device_id == nullptr) return KX_E_ARGUMENT;
+    uint8_t id[6];
+    std::memcpy(id, device_id, sizeof id);
+    return send_logout_b(family, ip_text, id);
 }
 
 }  // namespace kx
@@ -42,29 +64,9 @@ using namespace kx;
 
 KXCONF_API int32_t KXCONF_CALL kxb_login(const char *ip_text, const uint8_t *device_id,
                                          const kx_settings_record *login) {
-    if (device_id == nullptr || login == nullptr) return KX_E_ARGUMENT;
-    uint8_t id[6];
-    std::memcpy(id, device_id, sizeof id);
-    exchange ex;
-    if (open_exchange(ex, ip_text, family_b_port, target::broadcast_rule) != KX_OK)
-        return KX_E_SOCKET;
-    short_packet request = short_request_b(
-        ex.broadcasting ? opcode_b::login_broadcast : opcode_b::login_unicast, marker::none);
-    request[packet_at::sequence] = sequence_byte_b();
-    put_device_id_b(request, id);
-    put_bytes(request, packet_at::password, login->password);
-    seal_packet_b(request);
-
-    const int32_t answered = sequenced_exchange_b(ex, request, ip_text, id);
-    if (answered != KX_OK) return answered;
-    const login_reply verdict = judge_login_reply_b(received_bytes(ex));
-    if (verdict == login_reply::bad_crc) logout_b(ip_text, id);
-    return result_of(verdict);
+    return login_b(family_b_ops, ip_text, device_id, login);
 }
 
 KXCONF_API int32_t KXCONF_CALL kxb_logout(const char *ip_text, const uint8_t *device_id) {
-    if (device_id == nullptr) return KX_E_ARGUMENT;
-    uint8_t id[6];
-    std::memcpy(id, device_id, sizeof id);
-    return logout_b(ip_text, id);
+    return logout_b(family_b_ops, ip_text, device_id);
 }

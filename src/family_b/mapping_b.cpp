@@ -51,16 +51,16 @@ static_assert(std::all_of(std::begin(fields_b), std::end(fields_b), [](const fie
     return widths_fit(f) && (f.kind != map_kind::copy || f.family_width == f.generic_width);
 }));
 
-constexpr record_map map_b{fields_b, {}};
-
 }  // namespace
 
+constinit const record_map settings_map_b{fields_b, {}};
+
 void settings_b_to_generic(kx_settings_record &generic, const kxb_settings_record &settings_b) {
-    map_record(map_b, toward::generic, settings_b, generic);
+    map_record(settings_map_b, toward::generic, settings_b, generic);
 }
 
 void generic_to_settings_b(kxb_settings_record &settings_b, const kx_settings_record &generic) {
-    map_record(map_b, toward::family, generic, settings_b);
+    map_record(settings_map_b, toward::family, generic, settings_b);
 }
 
 }  // namespace kx

@@ -4,9 +4,13 @@
 // are neither read nor written.
 #pragma once
 
+#include "frame/record_map.h"
 #include "kxconf.h"
 
 namespace kx {
+
+// The field-by-field correspondence, both directions.
+extern const record_map settings_map_b;
 
 // Copies family as it is, turns each 4-byte address into dotted text and the
 // speed in hundreds into bits per second, and sets nb_flag to 0 (family B

@@ -1,10 +1,11 @@
 // Family B packets: CRC sealing and checking, scrambling, and the settings
 // payload, which lies in a settings packet at the record's offsets plus 8.
+#include "family_b/packet_b.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 
-#include "family_b/family_b.h"
 #include "frame/bytes.h"
 #include "frame/convert.h"
 
@@ -139,8 +140,8 @@ bool crc_matches_b(std::span<const uint8_t> datagram) {
     return static_cast<uint16_t>(crc) == get_le16(datagram, covered);
 }
 
-int pack_settings_b(const kxb_settings_record &record, std::span<uint8_t> packet) {
-    if (record.family != KX_FAMILY_B || packet.size() < packet_at::payload_end) return 0;
+int pack_settings_b(const kxb_settings_record &record, std::span<uint8_t> packet, uint8_t code) {
+    if (record.family != code || packet.size() < packet_at::payload_end) return 0;
     // Reserved payload bytes go out as scrambled zeros.
     std::fill_n(packet.begin() + packet_at::payload, payload_size, scramble_key);
     const std::span<const uint8_t> image{reinterpret_cast<const uint8_t *>(&record), sizeof record};
@@ -149,9 +150,8 @@ int pack_settings_b(const kxb_settings_record &record, std::span<uint8_t> packet
     return settings_image_size;
 }
 
-bool unpack_settings_b(std::span<const uint8_t> packet, kxb_settings_record &record) {
-    if (packet.size() < packet_at::payload_end || packet[packet_at::family] != KX_FAMILY_B)
-        return false;
+bool unpack_settings_b(std::span<const uint8_t> packet, kxb_settings_record &record, uint8_t code) {
+    if (packet.size() < packet_at::payload_end || packet[packet_at::family] != code) return false;
     record.family = packet[packet_at::family];
     for (const wire_field &f : fields_b)
         move_field(f, packet, f.record_at + image_start, f.wire, bytes_of(record), f.record_at,

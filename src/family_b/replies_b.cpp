@@ -1,7 +1,9 @@
 // Family B reply verdicts: each judges one received datagram from its bytes
 // alone, so the exchanges only act on the verdict and every verdict maps to
 // its result code in one place.
-#include "family_b/family_b.h"
+#include "family_b/replies_b.h"
+
+#include "family_b/packet_b.h"
 
 namespace kx {
 
@@ -12,16 +14,19 @@ login_reply judge_login_reply_b(std::span<const uint8_t> reply) {
                : login_reply::refused;
 }
 
-search_reply judge_search_reply_b(std::span<const uint8_t> reply, kxb_settings_record &record) {
+search_reply judge_search_reply_b(std::span<const uint8_t> reply, kxb_settings_record &record,
+                                  uint8_t code) {
     if (reply.size() < settings_packet_size || !crc_matches_b(reply)) return search_reply::damaged;
     // A reply of another family leaves the record as it was.
-    return unpack_settings_b(reply, record) ? search_reply::device : search_reply::other_family;
+    return unpack_settings_b(reply, record, code) ? search_reply::device
+                                                  : search_reply::other_family;
 }
 
-read_reply judge_read_reply_b(std::span<const uint8_t> reply, kxb_settings_record &record) {
+read_reply judge_read_reply_b(std::span<const uint8_t> reply, kxb_settings_record &record,
+                              uint8_t code) {
     if (reply.size() <= packet_at::opcode || reply[packet_at::opcode] != opcode_b::read_reply)
         return read_reply::wrong_opcode;
-    switch (judge_search_reply_b(reply, record)) {
+    switch (judge_search_reply_b(reply, record, code)) {
         case search_reply::device:
             return read_reply::settings;
         case search_reply::damaged:

@@ -18,7 +18,7 @@ void ip_from_text(const char *text, uint8_t (&address)[4]) {
     std::memcpy(address, &net, 4);
 }
 
-void id_to_text(const uint8_t (&id)[6], char *text, size_t capacity) {
+void id_to_text(const uint8_t *id, char *text, size_t capacity) {
     size_t at = 0;
     for (size_t i = 0; i < 6; ++i) {
         char digits[3];
@@ -54,12 +54,6 @@ std::string_view field_text(const char *field, size_t width) {
     const void *nul = std::memchr(field, '\0', width);
     return {field,
             nul != nullptr ? static_cast<size_t>(static_cast<const char *>(nul) - field) : width};
-}
-
-int32_t check_settings_arguments_a(const char *ip_text, const char *id_text) {
-    if (text_length(ip_text) < min_address_text && text_length(id_text) < min_id_text)
-        return KX_E_ARGUMENT;
-    return KX_OK;
 }
 
 }  // namespace kx

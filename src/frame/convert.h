@@ -15,9 +15,9 @@ void ip_from_text(const char *text, uint8_t (&address)[4]);
 
 // Longest identifier text (six "255") plus its NUL.
 constexpr size_t id_text_capacity = 24;
-// Six identifier bytes to "a.b.c.d.e.f" with a NUL; capacity must be at least
-// id_text_capacity.
-void id_to_text(const uint8_t (&id)[6], char *text, size_t capacity);
+// Six identifier bytes to "a.b.c.d.e.f" with a NUL, cut to capacity - 1
+// characters.
+void id_to_text(const uint8_t *id, char *text, size_t capacity);
 // Up to six dot-separated decimal components, each modulo 256, stopping at any
 // other character, at the end of text, or after the sixth. Bytes after the
 // last stored component keep their value.
@@ -30,11 +30,5 @@ std::string_view field_text(const char *field, size_t width);
 
 // An address text shorter than "0.0.0.0" means no address.
 constexpr size_t min_address_text = 7;
-// A complete identifier text ("0.0.0.0.0.0") has at least 11 characters.
-constexpr size_t min_id_text = 11;
-
-// Family A read and write need an address or a complete identifier text to
-// select the device by. KX_OK or KX_E_ARGUMENT.
-int32_t check_settings_arguments_a(const char *ip_text, const char *id_text);
 
 }  // namespace kx

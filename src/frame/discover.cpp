@@ -1,14 +1,12 @@
-// kx_discover: both families' search requests from one socket, their answers
+// kx_discover: every family's search request from one socket, the answers
 // collected in one quiet window, each device listed once and never more
 // devices written than the caller's array holds. Where the system reports
 // answers dropped from a full receive queue, the requests go out again.
 #include <cstring>
 #include <span>
 
-#include "family_a/family_a.h"
-#include "family_b/family_b.h"
-#include "frame/convert.h"
 #include "frame/exchange.h"
+#include "frame/family.h"
 #include "kxconf.h"
 
 namespace kx {
@@ -22,38 +20,21 @@ constexpr platform::ipv4_net limited_broadcast = 0xFFFFFFFFu;
 constexpr int max_rounds = 5;
 constexpr int settle_ms = 50;
 
-// Parses one answer into record. True for a device of either family; false
-// for anything else, including a family B device's "Q7" answer to the family
-// A probe (it answers the family B request as well).
-bool parse_answer(exchange &ex, kx_device_record &record) {
-    kxb_settings_record working{};
-    switch (judge_search_reply_b(received_bytes(ex), working)) {
-        case search_reply::device:
-            fill_device_record_b(working, record);
-            return true;
-        case search_reply::other_family:
-            return false;
-        case search_reply::damaged:
-            break;  // perhaps a family A answer
-    }
-    if (!listed_search_reply_a(received_bytes(ex))) return false;
-    uint8_t sender[4];
-    std::memcpy(sender, &ex.sender, sizeof sender);
-    ip_to_text(sender, record.ip_address);
-    return judge_search_reply_a(received_bytes(ex), record) == search_reply_a::device;
+// The families in the order their requests go out and their answers are
+// read: the list's first family last, since the devices of every family
+// answer its probe (family B's with "Q7", which lists nothing), and a
+// device's answer to its own family's request should come ahead of that.
+const family_ops &family_in_turn(size_t turn) {
+    return *family_list[(turn + 1) % family_list.size()];
 }
 
-// A family B answer's family and identifier, read without decoding the rest
-// of it: most answers in a round after the first are from devices listed
-// already. False for anything that is no sound family B answer.
-bool identify_answer_b(std::span<const uint8_t> answer, kx_device_record &device) {
-    if (answer.size() < settings_packet_size || answer[packet_at::family] != KX_FAMILY_B ||
-        !crc_matches_b(answer))
-        return false;
-    device.family = KX_FAMILY_B;
-    for (size_t i = 0; i < sizeof device.device_id; ++i)
-        device.device_id[i] = answer[packet_at::device_id + i] ^ scramble_key;
-    return true;
+// Parses one answer into record: true for a device of any family.
+bool parse_answer(const exchange &ex, kx_device_record &record) {
+    for (size_t turn = 0; turn < family_list.size(); ++turn) {
+        const family_ops &family = family_in_turn(turn);
+        if (family.parse_answer(family, ex, record)) return true;
+    }
+    return false;
 }
 
 bool same_device(const kx_device_record &a, const kx_device_record &b) {
@@ -88,9 +69,10 @@ class listed_devices {
     static constexpr uint32_t slots = 4096;
     static constexpr int32_t hashed_limit = slots * 3 / 4;  // the table never fills
 
-    // FNV-1a over the family code and the identifier.
+    // FNV-1a over the identifier. Devices of two families with one
+    // identifier share a chain, and same_device alone tells them apart.
     static uint32_t slot_of(const kx_device_record &device) {
-        uint32_t hash = (2166136261u ^ device.family) * 16777619u;
+        uint32_t hash = 2166136261u;
         for (uint8_t b : device.device_id) hash = (hash ^ b) * 16777619u;
         return hash % slots;
     }
@@ -99,13 +81,24 @@ class listed_devices {
     uint16_t positions_[slots] = {};  // position + 1; 0 is an empty slot
 };
 
-// Both requests to one address; the family B request first, so that a family
-// B device's answer to it comes ahead of its "Q7" answer to the family A
-// probe, which fills a queue without listing anything.
+// Where a family can tell an answer's identity without decoding it, whether
+// it names a device listed already: most answers in a round after the first
+// are from such devices.
+bool identified_and_listed(std::span<const uint8_t> answer, const listed_devices &index,
+                           int32_t listed, kx_device_record &device) {
+    for (const family_ops *family : family_list)
+        if (family->identify_answer != nullptr && family->identify_answer(*family, answer, device))
+            return index.contains(device, listed);
+    return false;
+}
+
+// Every family's request to one address.
 void send_search_requests(exchange &ex, platform::ipv4_net address) {
-    const short_packet request_b = search_request_b();
-    send_datagram_to(ex, address, family_b_port, request_b.data(), request_b.size());
-    send_datagram_to(ex, address, family_a_port, search_request_a, sizeof search_request_a);
+    for (size_t turn = 0; turn < family_list.size(); ++turn) {
+        const family_ops &family = family_in_turn(turn);
+        const request_datagram request = family.search_request();
+        send_datagram_to(ex, address, family.device_port, request.bytes, request.length);
+    }
 }
 
 // The limited broadcast (routed as the exchange says), then each distinct
@@ -132,8 +125,8 @@ KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t ca
         return KX_E_ARGUMENT;
     *count = 0;
     exchange ex;
-    if (open_exchange(ex, nullptr, family_a_port, target::search_broadcast) != KX_OK)
-        return KX_E_SOCKET;
+    // Every datagram names its port.
+    if (open_exchange(ex, nullptr, 0, target::search_broadcast) != KX_OK) return KX_E_SOCKET;
     // The limited broadcast leaves by one adapter only. Searching every
     // adapter sends it out of each, so that a device whose address fits no
     // subnet of the host answers too, and adds each adapter's directed
@@ -149,7 +142,7 @@ KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t ca
     bool overflowed = false;
     const auto take = [&](exchange &e) {
         kx_device_record device{};
-        if (identify_answer_b(received_bytes(e), device) && index.contains(device, listed)) return;
+        if (identified_and_listed(received_bytes(e), index, listed, device)) return;
         if (!parse_answer(e, device) || index.contains(device, listed)) return;
         // Past the capacity the answers are still read, so that none is left
         // queued for the next operation on this port.

@@ -11,12 +11,10 @@
 namespace kx {
 
 constexpr uint16_t local_port = 65281;
-constexpr uint16_t family_a_port = 65535;
-constexpr uint16_t family_b_port = 65280;
 
-constexpr int search_quiet_ms = 300;       // a broadcast search ends after this much quiet
-constexpr int search_one_a_wait_ms = 100;  // family A single-device search
-constexpr int reply_wait_ms = 1000;        // every other reply
+// The waits every family shares; a family's own are in its table entry.
+constexpr int search_quiet_ms = 300;  // a broadcast search ends after this much quiet
+constexpr int reply_wait_ms = 1000;   // every other reply
 // Overall bounds, so a peer that never falls quiet (or keeps sending
 // non-matching datagrams) cannot hold the caller for ever.
 constexpr int collection_bound_ms = 10000;

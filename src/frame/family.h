@@ -1,51 +1,82 @@
-// One constant table per family: its code and every operation the generic
-// kx_ functions forward to. The generic layer looks a family up by the code
-// in the first byte of a record and never names a family itself.
+// One constant table per family: everything the generic code needs to run the
+// family without naming it. The generic layer looks a family up by the code
+// in the first byte of a record, and walks the family list
+// (frame/family_list.cpp, the one file under frame/ that names a family) to
+// search.
 //
-// Adding a family: a folder src/family_x/ whose family_x.cpp defines its
-// family_ops, and one entry in the list in frame/family.cpp.
+// Every operation is handed its own table entry, so one protocol's code
+// serves each family that speaks it with other constants (code, port).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string_view>
 
+#include "frame/exchange.h"
+#include "frame/record_map.h"
 #include "kxconf.h"
 
 namespace kx {
 
-struct family_ops {
-    uint8_t code;  // KX_FAMILY_*, the first byte of every record of the family
-    // Broadcast search: the devices found, from records[0] on.
-    int32_t(KXCONF_CALL *search_all)(kx_device_record *records, int32_t *count);
-    // One device by address; may answer another family's code when a device
-    // of that family answered instead.
-    int32_t(KXCONF_CALL *search_one)(const char *ip_text, kx_device_record *record);
-    int32_t(KXCONF_CALL *login)(const char *ip_text, const uint8_t *device_id,
-                                const kx_settings_record *login);
-    int32_t(KXCONF_CALL *logout)(const char *ip_text, const uint8_t *device_id);
-    // Read and write through the family's own settings record and its mapping
-    // to and from the generic one (family_x/mapping_x.h).
-    int32_t (*read_settings)(const char *ip_text, const uint8_t *device_id,
-                             kx_settings_record &settings, const kx_device_record *device);
-    int32_t (*write_settings)(const char *ip_text, const uint8_t *device_id,
-                              const kx_settings_record &settings, const kx_device_record *device);
-    // Quick settings of the serial line.
-    int32_t(KXCONF_CALL *set_baud)(const char *ip_text, uint32_t baud_rate);
-    int32_t(KXCONF_CALL *set_parity)(const char *ip_text, uint32_t parity);
-    int32_t(KXCONF_CALL *set_data_bits)(const char *ip_text, uint32_t data_bits);
-    // Whether the family's devices can hold this serial speed.
-    bool (*carries_speed)(uint32_t baud_rate);
+// A search request: one datagram, at most a short family packet.
+struct request_datagram {
+    uint8_t bytes[64];
+    size_t length;
 };
 
-extern const family_ops family_a_ops;
-extern const family_ops family_b_ops;
+// Room for any family's own settings record, which the generic read and
+// write hold for the length of the call (each family checks that its record
+// fits).
+constexpr size_t family_record_room = 256;
+
+struct family_ops {
+    uint8_t code;            // KX_FAMILY_*, the first byte of every record of the family
+    uint16_t device_port;    // where its devices listen
+    int search_one_wait_ms;  // how long the single-device search waits for its answer
+
+    request_datagram (*search_request)();
+    // A search answer, the exchange's last datagram, into the record's
+    // discovery fields: true for a device of this family. Anything else
+    // gives false and writes nothing.
+    bool (*parse_answer)(const family_ops &family, const exchange &ex, kx_device_record &record);
+    // Where the family can tell a search answer's family and identifier
+    // without decoding the rest, that look (true for a sound answer of the
+    // family, family and device_id written); null where it cannot.
+    bool (*identify_answer)(const family_ops &family, std::span<const uint8_t> answer,
+                            kx_device_record &device);
+    // How the family's devices answer the single-device probe of the list's
+    // first family, if they do: with a datagram that begins with these bytes
+    // (family B: "Q7"). kx_search_one then asks again in this family's
+    // protocol.
+    std::string_view probe_answer;
+    // One device by address: KX_OK with the record filled; from the list's
+    // first family also the code of the family whose device answered.
+    int32_t (*search_one)(const family_ops &family, const char *ip_text, kx_device_record *record);
+
+    int32_t (*login)(const family_ops &family, const char *ip_text, const uint8_t *device_id,
+                     const kx_settings_record *login);
+    int32_t (*logout)(const family_ops &family, const char *ip_text, const uint8_t *device_id);
+    // Read and write of the family's own settings record (family_record_room
+    // bytes, zeroed before a read), which settings_map maps to and from the
+    // generic record.
+    const record_map *settings_map;
+    int32_t (*read_record)(const family_ops &family, const char *ip_text, const uint8_t *device_id,
+                           uint8_t *record, const kx_device_record *device);
+    int32_t (*write_record)(const family_ops &family, const char *ip_text, const uint8_t *device_id,
+                            const uint8_t *record, const kx_device_record *device);
+    // Quick settings of the serial line.
+    int32_t (*set_baud)(const family_ops &family, const char *ip_text, uint32_t baud_rate);
+    int32_t (*set_parity)(const family_ops &family, const char *ip_text, uint32_t parity);
+    int32_t (*set_data_bits)(const family_ops &family, const char *ip_text, uint32_t data_bits);
+};
+
+// Every family in search order (frame/family_list.cpp).
+extern const std::span<const family_ops *const> family_list;
 
 // The family whose code a record starts with; null for an unknown code or a
 // null record.
 const family_ops *find_family(const void *record);
 const family_ops *family_by_code(int32_t code);
-// Every family in search order: family A first, whose single-device search
-// also recognises the others.
-int family_count();
-const family_ops &family_at(int index);
 
 }  // namespace kx

@@ -1,10 +1,11 @@
 // The generic entry points: each looks the family up by the code in the first
 // byte of the record named for it (frame/family.h) and forwards to that
-// family's operation of the same role.
+// family's operation of the same role; the searches walk the family list.
 //
 // A null record, count or identifier that the chosen family would have to
 // read gives KX_E_ARGUMENT before anything is sent.
 #include "frame/family.h"
+#include "frame/search.h"
 #include "kxconf.h"
 
 using namespace kx;
@@ -12,12 +13,12 @@ using namespace kx;
 KXCONF_API int32_t KXCONF_CALL kx_search_all(kx_device_record *records, int32_t *count) {
     if (records == nullptr || count == nullptr) return KX_E_ARGUMENT;
     int32_t total = 0;
-    for (int i = 0; i < family_count(); ++i) {
+    for (const family_ops *family : family_list) {
         int32_t found = 0;
-        if (family_at(i).search_all(records + total, &found) != KX_OK) {
+        if (search_all_of(*family, records + total, &found) != KX_OK) {
             // Without the first family's search there is no count to report:
             // the caller's stays as it was, and the call still succeeds.
-            if (i == 0) return KX_OK;
+            if (family == family_list.front()) return KX_OK;
             found = 0;
         }
         // Each family's devices follow the previous family's in the array.
@@ -29,12 +30,14 @@ KXCONF_API int32_t KXCONF_CALL kx_search_all(kx_device_record *records, int32_t 
 
 KXCONF_API int32_t KXCONF_CALL kx_search_one(const char *ip_text, kx_device_record *record) {
     if (record == nullptr) return KX_E_ARGUMENT;
-    const int32_t result = family_at(0).search_one(ip_text, record);
+    const family_ops &first = *family_list.front();
+    const int32_t result = first.search_one(first, ip_text, record);
     if (result == KX_OK) return KX_OK;
-    // A device of another family answers with that family's code ("Q7" is
-    // family B's), so ask it in its own protocol.
+    // A device of another family answers the first family's probe in its
+    // own way, which the first family's search reports as that family's
+    // code: ask it again in its own protocol.
     const family_ops *other = family_by_code(result);
-    if (other != nullptr && other != &family_at(0)) return other->search_one(ip_text, record);
+    if (other != nullptr && other != &first) return other->search_one(*other, ip_text, record);
     return KX_E_TIMEOUT;
 }
 
@@ -43,7 +46,7 @@ KXCONF_API int32_t KXCONF_CALL kx_login(const char *ip_text, const uint8_t *devi
     if (login == nullptr) return KX_E_ARGUMENT;
     const family_ops *family = find_family(login);
     if (family == nullptr) return KX_E_TIMEOUT;
-    return family->login(ip_text, device_id, login);
+    return family->login(*family, ip_text, device_id, login);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_logout(const char *ip_text, const uint8_t *device_id,
@@ -51,16 +54,21 @@ KXCONF_API int32_t KXCONF_CALL kx_logout(const char *ip_text, const uint8_t *dev
     if (family_record == nullptr) return KX_E_ARGUMENT;
     const family_ops *family = find_family(family_record);
     if (family == nullptr) return KX_E_TIMEOUT;
-    return family->logout(ip_text, device_id);
+    return family->logout(*family, ip_text, device_id);
 }
 
+// The generic read and write hold the family's own settings record for the
+// length of the call and map it with the family's table.
 KXCONF_API int32_t KXCONF_CALL kx_read_setting(const char *ip_text, const uint8_t *device_id,
                                                kx_settings_record *settings,
                                                const kx_device_record *device) {
     if (settings == nullptr || device == nullptr) return KX_E_ARGUMENT;
     const family_ops *family = find_family(device);
     if (family == nullptr) return KX_E_ARGUMENT;
-    return family->read_settings(ip_text, device_id, *settings, device);
+    alignas(8) uint8_t record[family_record_room] = {};
+    const int32_t result = family->read_record(*family, ip_text, device_id, record, device);
+    if (result == KX_OK) map_record(*family->settings_map, toward::generic, record, *settings);
+    return result;
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_write_setting(const char *ip_text, const uint8_t *device_id,
@@ -69,26 +77,28 @@ KXCONF_API int32_t KXCONF_CALL kx_write_setting(const char *ip_text, const uint8
     if (settings == nullptr || device == nullptr) return KX_E_ARGUMENT;
     const family_ops *family = find_family(device);
     if (family == nullptr) return KX_E_ARGUMENT;
-    return family->write_settings(ip_text, device_id, *settings, device);
+    alignas(8) uint8_t record[family_record_room] = {};
+    map_record(*family->settings_map, toward::family, *settings, record);
+    return family->write_record(*family, ip_text, device_id, record, device);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_setting_baud(const char *ip_text, uint32_t baud_rate,
                                                const void *family_record) {
     const family_ops *family = find_family(family_record);
     if (family == nullptr) return KX_E_ARGUMENT;
-    return family->set_baud(ip_text, baud_rate);
+    return family->set_baud(*family, ip_text, baud_rate);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_setting_parity(const char *ip_text, uint32_t parity,
                                                  const void *family_record) {
     const family_ops *family = find_family(family_record);
     if (family == nullptr) return KX_E_ARGUMENT;
-    return family->set_parity(ip_text, parity);
+    return family->set_parity(*family, ip_text, parity);
 }
 
 KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *ip_text, uint32_t data_bits,
                                                   const void *family_record) {
     const family_ops *family = find_family(family_record);
     if (family == nullptr) return KX_E_ARGUMENT;
-    return family->set_data_bits(ip_text, data_bits);
+    return family->set_data_bits(*family, ip_text, data_bits);
 }

@@ -52,12 +52,6 @@ void id_from_text_field(const uint8_t *text_field, size_t width, uint8_t *id_fie
     std::memcpy(id_field, id, sizeof id);
 }
 
-void id_to_text_field(const uint8_t *id_field, uint8_t *text_field, size_t width) {
-    uint8_t id[6];
-    std::memcpy(id, id_field, sizeof id);
-    id_to_text(id, reinterpret_cast<char *>(text_field), width);
-}
-
 }  // namespace
 
 uint32_t rate_of_code(const speed_list &speeds, uint8_t code) {
@@ -89,7 +83,7 @@ void map_record(const record_map &map, toward direction, const uint8_t *from, ui
                 if (to_generic)
                     id_from_text_field(source, f.family_width, target);
                 else
-                    id_to_text_field(source, target, f.family_width);
+                    id_to_text(source, reinterpret_cast<char *>(target), f.family_width);
                 break;
             case map_kind::speed_hundreds:
                 if (to_generic)

@@ -72,15 +72,17 @@ TEST(Discover, RefusesBadArgumentsWithoutSending) {
 
 TEST(Discover, BothFamiliesOnceEachInOneWindow) {
     kxsim::lan lan;
-    // Each device answers twice; a family B device also answers the family A
-    // probe with "Q7", which is no device record.
-    lan.add<kxsim::device_a>("127.0.0.2", "0.16.2.3.4.5", "ALPHA")
+    // A device of each family, both with one identifier: two devices. Each
+    // answers twice; a family B device also answers the family A probe with
+    // "Q7", which is no device record.
+    lan.add<kxsim::device_a>("127.0.0.2", "0.16.11.0.0.1", "ALPHA")
         .inject(kxsim::any_request(), fault().twice());
     lan.add<kxsim::device_b>("127.0.0.3", id_b, "BETA")
         .inject(kxsim::opcode_is(1), fault().twice());
     // Then their answers again, interleaved: A, B, A, B.
     for (int i = 0; i < 2; ++i) {
-        lan.send("127.0.0.2", kxsim::family_a_port, answer_a(5), 40 + 20 * i);
+        lan.send("127.0.0.2", kxsim::family_a_port,
+                 kxsim::to_bytes("A0.16.11.0.0.1/4001/x/x/x/ALPHA/"), 40 + 20 * i);
         lan.send("127.0.0.3", kxsim::family_b_port, answer_b(1), 50 + 20 * i);
     }
 
@@ -93,7 +95,7 @@ TEST(Discover, BothFamiliesOnceEachInOneWindow) {
     const kx_device_record &a = records[0].family == KX_FAMILY_A ? records[0] : records[1];
     const kx_device_record &b = records[0].family == KX_FAMILY_A ? records[1] : records[0];
     EXPECT_EQ(a.family, KX_FAMILY_A);
-    EXPECT_EQ(std::memcmp(a.device_id, "\x00\x10\x02\x03\x04\x05", 6), 0);
+    EXPECT_EQ(std::memcmp(a.device_id, "\x00\x10\x0B\x00\x00\x01", 6), 0);
     EXPECT_EQ(text_of(a.device_name, 10), "ALPHA");
     EXPECT_EQ(b.family, KX_FAMILY_B);
     EXPECT_EQ(std::memcmp(b.device_id, "\x00\x10\x0B\x00\x00\x01", 6), 0);

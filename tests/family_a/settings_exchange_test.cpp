@@ -176,9 +176,11 @@ TEST(ReadA, DatagramsWithoutThePendingTagAreDropped) {
     auto &d = lan.add<kxsim::device_a>(device_ip, device_id);
     d.set_setting("T", "0");
     // While "GIP|22" is pending: a stray for another step, a refusal for
-    // another step, and a refusal whose tag lies behind a NUL.
-    d.inject(kxsim::text_is("GIP|22"),
-             fault().stray_first("A1|3B").stray_first("N|3B").stray_first("N\0|22"s));
+    // another step, a refusal whose tag lies behind a NUL, and one that
+    // carries the tag without its "|".
+    d.inject(
+        kxsim::text_is("GIP|22"),
+        fault().stray_first("A1|3B").stray_first("N|3B").stray_first("N\0|22"s).stray_first("N22"));
     auto r = filled(0xEE);
     EXPECT_EQ(kxa_read_setting(device_ip, device_id, &r, nullptr), KX_OK);
     EXPECT_EQ(TEXT(r, ip_address), device_ip);

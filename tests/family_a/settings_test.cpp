@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "family_a/settings_a.h"
+#include "family_a/settings_exchange_a.h"
 #include "support/records.h"
 
 namespace {
@@ -305,6 +306,15 @@ TEST(CommandTextA, LongArgumentsGoWholeUpToTheLargestDatagram) {
     const std::string id253(253, '9');
     EXPECT_FALSE(kx::select_command_a(id253.c_str(), "20").fits);
     EXPECT_EQ(kx::select_command_a(nullptr, "20").view(), "W|20");
+}
+
+TEST(SettingsArguments, NeedAnAddressOrACompleteIdentifierText) {
+    EXPECT_EQ(kx::check_settings_arguments_a("", "1.2.3.4.5"), KX_E_ARGUMENT);
+    EXPECT_EQ(kx::check_settings_arguments_a("", ""), KX_E_ARGUMENT);
+    EXPECT_EQ(kx::check_settings_arguments_a(nullptr, nullptr), KX_E_ARGUMENT);
+    EXPECT_EQ(kx::check_settings_arguments_a("1.2.3.4", "x"), KX_OK);
+    EXPECT_EQ(kx::check_settings_arguments_a("", "0.0.0.0.0.0"), KX_OK);
+    EXPECT_EQ(kx::check_settings_arguments_a("0.0.0", "0.0.0.0.0."), KX_E_ARGUMENT);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "family_b/family_b.h"
+#include "family_b/packet_b.h"
+#include "family_b/replies_b.h"
+#include "family_b/sequenced_exchange_b.h"
 #include "kxconf.h"
 
 namespace {

@@ -91,15 +91,6 @@ TEST(AddressText, RoundTripsAndRejectsInvalidTextAsAllOnes) {
     EXPECT_STREQ(text, "255.255.255.255");
 }
 
-TEST(SettingsArguments, NeedAnAddressOrACompleteIdentifierText) {
-    EXPECT_EQ(kx::check_settings_arguments_a("", "1.2.3.4.5"), KX_E_ARGUMENT);
-    EXPECT_EQ(kx::check_settings_arguments_a("", ""), KX_E_ARGUMENT);
-    EXPECT_EQ(kx::check_settings_arguments_a(nullptr, nullptr), KX_E_ARGUMENT);
-    EXPECT_EQ(kx::check_settings_arguments_a("1.2.3.4", "x"), KX_OK);
-    EXPECT_EQ(kx::check_settings_arguments_a("", "0.0.0.0.0.0"), KX_OK);
-    EXPECT_EQ(kx::check_settings_arguments_a("0.0.0", "0.0.0.0.0."), KX_E_ARGUMENT);
-}
-
 TEST(FieldText, StopsAtTheFirstNulOrTheFieldEnd) {
     const char with_nul[10] = {'a', 'b', 0, 'c'};
     EXPECT_EQ(kx::field_text(with_nul, 10), "ab");

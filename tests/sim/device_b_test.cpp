@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "device_a.h"
 #include "kxconf.h"
 #include "lan.h"
 

@@ -91,8 +91,7 @@ bool read_source(const nlohmann::json &settings, settings_source &out, std::stri
         }
         if (f->type == kind::family) {
             if (!value.is_number_unsigned() || value.get<uint64_t>() > UINT32_MAX) {
-                error = "family must be a family code (" + std::to_string(KX_FAMILY_A) + ", " +
-                        std::to_string(KX_FAMILY_B) + ")";
+                error = "family must be a family code (" + kxtools::family_codes() + ")";
                 return false;
             }
             out.family = value.get<uint32_t>();

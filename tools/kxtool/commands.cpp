@@ -354,7 +354,7 @@ int restore_command(const options &o) {
                  (source.family
                       ? "family " + std::to_string(*source.family) + " is no known family code"
                       : std::string("no family")) +
-                 " (1 family A, 16 family B); nothing was sent");
+                 " (" + kxtools::family_codes() + "); nothing was sent");
         return exit_refused;
     }
     finder f(o.family);

@@ -196,8 +196,8 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
                                  matches.size(), wanted)
                            : fmt::format(
                                  "{} devices of different families have the identifier "
-                                 "{}; add --family a or --family b",
-                                 matches.size(), wanted);
+                                 "{}; add {}",
+                                 matches.size(), wanted, kxtools::family_choices("--family "));
         return exit_failed;
     }
     out = {*matches.front(), configured_address(*matches.front()), false};

@@ -88,8 +88,12 @@ void add_password(CLI::App *command, shared &s) {
                         "read the login password from the first line of FILE");
 }
 
-void add_family(CLI::App *command, shared &s, const char *what) {
-    command->add_option("--family", s.family, what)->check(CLI::IsMember({"a", "b", "A", "B"}));
+void add_family(CLI::App *command, shared &s, const std::string &what) {
+    std::vector<std::string> letters;  // a, b, A, B
+    for (const kxtools::family_traits &f : kxtools::families)
+        letters.emplace_back(1, static_cast<char>(f.letter[0] | 0x20));
+    for (const kxtools::family_traits &f : kxtools::families) letters.emplace_back(f.letter);
+    command->add_option("--family", s.family, what)->check(CLI::IsMember(letters));
 }
 
 void add_interfaces_flag(CLI::App *command, shared &s) {
@@ -98,7 +102,9 @@ void add_interfaces_flag(CLI::App *command, shared &s) {
 
 void add_batch(CLI::App *command, shared &s, bool json) {
     command->add_flag("--all", s.o.all, "every device that answers the search");
-    add_family(command, s, "only devices of family a or b (alone: every one of that family)");
+    add_family(command, s,
+               "only devices of family " + kxtools::family_choices() +
+                   " (alone: every one of that family)");
     if (json) command->add_flag("--json", s.o.as_json, "the results as a JSON list");
 }
 
