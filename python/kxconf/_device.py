@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import ctypes
+import errno
+import socket
 import warnings
 from dataclasses import dataclass, fields
 from ipaddress import IPv4Address
@@ -23,13 +25,15 @@ from ._records import (
     settings_from_record,
     settings_record,
 )
-from .errors import CapacityError, IncompleteWarning, KxError, error_for
+from .errors import CapacityError, IncompleteWarning, KxError, SocketError, Timeout, error_for
 from .values import BaudRate, DataBits, DeviceId, Family, Option, Parity
 
 _OK = 1
 _INCOMPLETE = 2
 _SEARCH_ALL_INTERFACES = 1
 _CAPACITY_MOST = 65536  # a 17 MB array; far beyond any network
+_TIMEOUT = -3
+_LIBRARY_PORT = 65281  # every operation binds it
 
 
 def _call(operation: str, name: str, *arguments: Any) -> int:
@@ -47,7 +51,11 @@ def _buffer(data: bytes) -> ctypes.Array:
 
 @dataclass(frozen=True)
 class Device:
-    """One device as discovery reports it (the device record)."""
+    """One device as a search reports it (the device record), and where its
+    requests go: ``address``, the address find() was given and the device
+    answered at; from discover(), or when not given, its configured
+    ``ip_address``. The two differ after the device was given a new address,
+    which it takes only when it restarts."""
 
     family: Family
     device_id: DeviceId
@@ -60,33 +68,44 @@ class Device:
     gateway: IPv4Address
     li_address: IPv4Address
     li_address_2: IPv4Address
+    address: Optional[IPv4Address] = None  # set to ip_address when not given
+
+    def __post_init__(self) -> None:
+        if self.address is None:
+            object.__setattr__(self, "address", self.ip_address)
 
     @classmethod
-    def _from_record(cls, record: bytes) -> Device:
-        return cls(**device_values(record))
+    def _from_record(cls, record: bytes, address: Optional[IPv4Address] = None) -> Device:
+        return cls(**device_values(record), address=address)
 
     def _arguments(self) -> tuple:
         """The address, identifier and device record that the calls take."""
         return (
-            address_bytes("ip_address", self.ip_address),
+            address_bytes("address", self.address),
             _buffer(bytes(self.device_id)),
             _buffer(device_record({f.name: getattr(self, f.name) for f in fields(self)})),
         )
 
     def __str__(self) -> str:
-        return f"family {self.family.name} device {self.device_id} at {self.ip_address}"
+        return f"family {self.family.name} device {self.device_id} at {self.address}"
 
     def session(self, password: str) -> Session:
         """Logs in when entered, logs out when left: ``with device.session("pw") as s:``."""
         return Session(self, password)
 
+    # The quick settings carry no identifier: they change whichever device
+    # answers at ``address``, and the library takes the first answer from any
+    # sender as the device's. Read the settings in a session to be sure.
+
     def set_baud_rate(self, rate: Union[BaudRate, int]) -> None:
-        """Changes the serial-line speed at once, without a login."""
+        """Changes the serial-line speed at once, without a login; the answer
+        is not checked to come from this device."""
         rate = checked_baud("baud rate", rate, self.family, quick=True)
         self._quick("baud rate", "kx_setting_baud", rate)
 
     def set_parity(self, parity: Union[Parity, int]) -> None:
-        """Changes the parity at once, without a login."""
+        """Changes the parity at once, without a login; the answer is not
+        checked to come from this device."""
         code = int(Parity(parity))
         if self.family == Family.A:
             # The library turns the host's numbering into the device's.
@@ -97,7 +116,8 @@ class Device:
         self._quick("parity", "kx_setting_parity", code)
 
     def set_data_bits(self, bits: Union[DataBits, int]) -> None:
-        """Changes the number of data bits at once, without a login."""
+        """Changes the number of data bits at once, without a login; the
+        answer is not checked to come from this device."""
         low = 7 if self.family == Family.A else 5
         bits = checked_number("data bits", int(DataBits(bits)), low, 8, f"a family {self.family.name} device")
         self._quick("data bits", "kx_setting_databit", bits)
@@ -189,12 +209,51 @@ def discover(all_interfaces: bool = True, capacity: int = 1024) -> List[Device]:
     raise error
 
 
-def find(address: Union[str, IPv4Address]) -> Device:
-    """The device at one address, of either family; Timeout when none answers."""
-    text = address_bytes("address", address)
+def _port_in_use() -> bool:
+    """Whether another program holds the local UDP port every operation binds."""
+    probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    try:
+        probe.bind(("0.0.0.0", _LIBRARY_PORT))
+    except OSError as e:
+        return e.errno in (errno.EADDRINUSE, errno.EACCES)  # EACCES: Windows' exclusive use
+    finally:
+        probe.close()
+    return False
+
+
+def _search_one(operation: str, address: IPv4Address) -> Device:
     record = ctypes.create_string_buffer(DEVICE_RECORD_SIZE)
-    _call(f"search of {text.decode()}", "kx_search_one", text, record)
-    return Device._from_record(record.raw)
+    try:
+        _call(operation, "kx_search_one", str(address).encode("ascii"), record)
+    except Timeout as timeout:
+        # kx_search_one reports a socket it could not prepare as a timeout too.
+        if _port_in_use():
+            raise SocketError(
+                -1, f"local UDP port {_LIBRARY_PORT} is in use (is another program configuring devices?)",
+                operation) from timeout
+        raise
+    return Device._from_record(record.raw, address)
+
+
+def find(address: Union[str, IPv4Address]) -> Device:
+    """The device that answers at one address, of either family; Timeout when
+    none does, SocketError when another program holds local port 65281.
+
+    The Device's ``address`` is the one given, ``ip_address`` the one the
+    device is configured with."""
+    asked = IPv4Address(address_bytes("address", address).decode("ascii"))
+    operation = f"search of {asked}"
+    first = _search_one(operation, asked)
+    if first.ip_address == asked:
+        return first
+    # The library takes the first datagram from any sender as the answer. One
+    # naming another configured address (a device given a new address, which
+    # answers at its old one until it restarts, or another device's late
+    # answer to an earlier request) counts only when it is given again.
+    again = _search_one(operation, asked)
+    if again.ip_address == asked or (again.family, again.device_id) == (first.family, first.device_id):
+        return again
+    raise Timeout(_TIMEOUT, _library.result_text(_TIMEOUT), operation)
 
 
 def crc16(data: Union[bytes, bytearray, memoryview]) -> int:

@@ -100,13 +100,21 @@ class _Number:
     kind: Callable[[int], Any] = int
 
 
-_TEXTS = {  # name: (offset, width)
-    "on_text": (1, 10),
-    "password": (11, 10),
-    "device_name": (21, 10),
-    "firmware_version": (31, 16),
-    "dw_text": (170, 30),
+_TEXTS = {  # name: (offset, width, the most a family A device keeps)
+    # Family A keeps its texts with room for a NUL, except dw_text, which may
+    # fill its 30 bytes; family B's may fill their fields.
+    "on_text": (1, 10, 9),
+    "password": (11, 10, 9),
+    "device_name": (21, 10, 9),
+    "firmware_version": (31, 16, 15),
+    "dw_text": (170, 30, 30),
 }
+
+
+def text_limit(name: str, family: Family) -> int:
+    """The most characters a device of the family keeps in a text field."""
+    _, width, most_a = _TEXTS[name]
+    return most_a if family == Family.A else width
 _ADDRESSES = {  # name: offset; each 16 bytes of dotted text
     "ip_address": 70,
     "dest_ip": 88,
@@ -191,7 +199,7 @@ def settings_from_record(record: bytes) -> Settings:
         "device_id": DeviceId(record[_ID_OFFSET : _ID_OFFSET + 6]),
         "baud_rate": BaudRate(struct.unpack_from("<I", record, _BAUD_OFFSET)[0]),
     }
-    for name, (offset, width) in _TEXTS.items():
+    for name, (offset, width, _) in _TEXTS.items():
         values[name] = read_text(record, offset, width)
     for name, offset in _ADDRESSES.items():
         values[name] = read_address(record, offset, name)
@@ -212,10 +220,8 @@ def settings_record(settings: Settings, family: Family, device_id: DeviceId) -> 
     record = bytearray(SETTINGS_RECORD_SIZE)
     record[0] = family
     record[_ID_OFFSET : _ID_OFFSET + 6] = bytes(device_id)
-    for name, (offset, width) in _TEXTS.items():
-        # Family A settings keep room for their NUL.
-        longest = width - 1 if family == Family.A else width
-        encoded = text_bytes(name, getattr(settings, name), longest, family)
+    for name, (offset, _, _) in _TEXTS.items():
+        encoded = text_bytes(name, getattr(settings, name), text_limit(name, family), family)
         record[offset : offset + len(encoded)] = encoded
     for name, offset in _ADDRESSES.items():
         encoded = address_bytes(name, getattr(settings, name))
@@ -236,7 +242,7 @@ def login_record(family: Family, password: str) -> bytes:
     """A settings record carrying only what a login reads: family and password."""
     record = bytearray(SETTINGS_RECORD_SIZE)
     record[0] = family
-    encoded = text_bytes("password", password, 10, family)
+    encoded = text_bytes("password", password, text_limit("password", family), family)
     record[11 : 11 + len(encoded)] = encoded
     return bytes(record)
 

@@ -6,6 +6,7 @@ Expected values are literals from the devices below or kxsim's defaults.
 import dataclasses
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
@@ -57,7 +58,8 @@ def test_session_read_modify_write_round_trip(address):
             assert (before.dest_ip, before.stop_bits) == (IPv4Address("127.0.0.1"),
                                                           1 if address == A else 2)
             changed = dataclasses.replace(before, baud_rate=BaudRate.B57600, device_name="LINE-7",
-                                          dest_ip=IPv4Address("10.1.2.3"), dest_port=6001)
+                                          dest_ip=IPv4Address("10.1.2.3"), dest_port=6001,
+                                          dw_text="D" * 30)  # both families keep 30
             s.write(changed)
         mark = trace.mark()
         device.set_parity(Parity.EVEN)  # one name for either family
@@ -112,11 +114,38 @@ def test_values_that_do_not_fit_are_refused_with_nothing_sent():
             assert trace.since(mark) == []
         mark = trace.mark()
         for refused in (lambda: a.set_baud_rate(14400), lambda: a.set_parity(5),
+                        lambda: a.session("TEN-CHARS!"),  # family A passwords: 9 at most
                         lambda: b.set_baud_rate(150), lambda: b.set_data_bits(9),
                         lambda: kxconf.find("127.0.0.256"), lambda: kxconf.discover(capacity=0)):
             with pytest.raises(ValueError):
                 refused()
         assert trace.since(mark) == []
+
+
+def test_find_returns_the_device_at_the_address_asked():
+    late, moved, old = "127.0.1.1", "127.0.1.20", "127.0.1.2"
+    with kxsim("--family-a", "2", "--fault", late + ",late=150,on=X"):
+        with pytest.raises(kxconf.Timeout):
+            kxconf.find(late)  # it answers after kx_search_one's 100 ms for family A
+        with pytest.raises(kxconf.Timeout):
+            kxconf.find("127.0.1.9")  # nobody there; the late answer must not count
+        device = kxconf.find(old)
+        with device.session("") as s:
+            s.write(dataclasses.replace(s.read(), ip_address=IPv4Address(moved)))
+        # Configured with the new address, it answers at the old one until it restarts.
+        again = kxconf.find(old)
+        assert (str(again.ip_address), str(again.address), str(again.device_id)) == (
+            moved, old, "0.16.10.0.1.2")
+        with again.session("") as s:
+            assert s.read().ip_address == IPv4Address(moved)
+
+
+def test_find_while_another_program_holds_the_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as holder:
+        holder.bind(("0.0.0.0", 65281))
+        with pytest.raises(kxconf.SocketError) as held:
+            kxconf.find("127.0.0.2")
+    assert held.value.code == -1 and "port 65281 is in use" in str(held.value)
 
 
 def run(*command, **options):

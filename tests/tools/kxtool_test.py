@@ -212,8 +212,20 @@ for args in (["set", A, "local_port=65536"], ["set", A, "dest_ip=10.0.0.010"],
           ("Traceback" not in r.stderr and "terminate" not in r.stderr, r.stderr)])
 r = kxtool("set", A, "baudrate=9600")
 case("field names: any case, and a suggestion", [("did you mean baud_rate?" in r.stderr, r.stderr)])
+mark, checks = trace_mark(), []
+for args, says in ((["show", "255.255.255.255"], "is no device's address"),
+                   (["show", "0.0.0.0"], "is no device's address"),
+                   (["baud", A], "baud: the value is missing after " + A),
+                   (["frobnicate"], "unknown command: frobnicate"),
+                   (["show", A, "--password-file", work], "--password-file: cannot read")):
+    r = kxtool(*args)
+    checks.append((r.returncode == 2 and says in r.stderr, f"{args[0]}: {r.returncode} {r.stderr}"))
+case("refused at once, saying why", checks + [(trace_since(mark) == [], "sent")])
+# Parity 1 is even on family A and odd on family B devices: a batch of both
+# takes words only. A family A password has at most 9 characters.
 for args in (["set", A, "stop_bits=2"], ["set", B, "nb_flag=1"],
-             ["baud", A, "14400"], ["parity", A, "7"]):
+             ["baud", A, "14400"], ["parity", A, "7"], ["parity", "--all", "1"],
+             ["show", A, "--password", "0123456789"]):
     r, datagrams = sent(args)
     case("refused for the family " + " ".join(args),
          [(r.returncode == 2, f"exit {r.returncode}"), (searches_only(datagrams), str(datagrams))])
@@ -308,6 +320,7 @@ case("apply", [
     (r.returncode == 1, f"exit {r.returncode}"),
     (outcome == [(A, True), (B, True), (A2, False), ("127.0.0.9", False), (A2, False)],
      str(outcome)),
+    ('give the entry "clone": true' in json.loads(r.stdout)[2]["detail"], r.stdout),
     ((a_now["dest_port"], a_now["parity"]) == (7001, 2), str(a_now)),
     (json.loads(kxtool("save", A2).stdout)["device_name"] == "COPY-A", "A2 untouched"),
     (json.loads(kxtool("save", B).stdout)["device_name"] == "BULK-B", ""),
@@ -345,6 +358,22 @@ case("re-addressing", [
          for line in listed.splitlines()), listed),
 ])
 
+# An address another device answers at is refused unless --force. A quick
+# setting carries no identifier, so it goes only where the device answers as
+# itself: not to A on behalf of A2, configured with A's address.
+taken, datagrams = sent(["set", A2, f"ip_address={A}"])
+forced = kxtool("set", A2, f"ip_address={A}", "--force")
+q, quick = sent(["baud", "--family", "a", "38400", "--json"])
+rows = {x["device_id"]: x for x in json.loads(q.stdout or "[]")}
+case("one address, two devices", [
+    (taken.returncode == 2 and "another device answers there" in taken.stderr, taken.stderr),
+    (not any(p.startswith("A S") for _, p in datagrams), str(datagrams)),
+    (forced.returncode == 0, forced.stderr),
+    (q.returncode == 1 and rows[A_ID]["ok"] and not rows[A2_ID]["ok"], q.stdout),
+    ("Nothing was sent to it" in rows[A2_ID]["detail"], rows[A2_ID]["detail"]),
+    ([to for to, p in quick if p.startswith("A PBR")] == [A], str(quick)),
+])
+
 sim.terminate()
 sim.wait()
 
@@ -373,8 +402,43 @@ case("kxsim faults, named; one identifier in two families", [
          for a in ("127.0.2.5", "127.0.2.6")), results["127.0.2.6"].stderr),
     (results["127.0.1.1"].returncode == 1 and
      "to the settings read within 1 s" in results["127.0.1.1"].stderr, results["127.0.1.1"].stderr),
-    (twins.returncode == 1 and "--family a or --family b" in twins.stderr, twins.stderr),
+    (twins.returncode == 2 and "--family a or --family b" in twins.stderr, twins.stderr),
     (twin_b.returncode == 0 and table(twin_b.stdout)["ip_address"] == "127.0.3.1", twin_b.stderr),
+])
+sim.terminate()
+sim.wait()
+
+# Answers later than kx_search_one's 100 ms for family A, a search answer too
+# large, a device of the other family, two family A devices with one
+# identifier, a device configured with 0.0.0.0.
+zero = write_json("zero.json", [{"address": "127.0.1.7", "family": 1, "device_id": "0.16.10.0.1.7",
+                                 "ip_address": "0.0.0.0"}])
+sim, trace_file = start_sim("--family-a", "1", "--family-b", "2", "--devices", zero,
+                            "--family-a", "127.0.1.5=0.16.10.0.1.4",
+                            "--family-a", "127.0.1.6=0.16.10.0.1.4", "--trace",
+                            "--fault", "127.0.1.1,late=150,on=X",
+                            "--fault", "127.0.2.1,late=150,on=op=1",
+                            "--fault", "127.0.2.2,oversize=400,on=op=1")
+by_address = kxtool("show", "127.0.1.1", "--password", "")
+by_id = kxtool("show", "0.16.10.0.1.1", "--password", "")
+listed = {line.split()[1]: line.split()[5:] for line in kxtool("search").stdout.splitlines()[1:]}
+case("late answers", [
+    (by_address.returncode == 0 and by_id.returncode == 0, by_address.stderr + by_id.stderr),
+    (listed.get("127.0.1.1") == ["A-1.07"] and listed.get("127.0.2.1") == ["B-2.03"], str(listed)),
+])
+oversize = kxtool("show", "127.0.2.2", "--password", "")
+other = kxtool("show", "127.0.2.1", "--family", "a", "--password", "")
+shared = kxtool("show", "127.0.1.5", "127.0.1.6", "0.16.10.0.1.4", "--password", "")
+nowhere, datagrams = sent(["show", "0.16.10.0.1.7", "--password", ""])
+case("what answered, named", [
+    (oversize.returncode == 1 and "127.0.2.2 to the single-device search could not be received: "
+     "it is larger than 256 bytes" in oversize.stderr, oversize.stderr),
+    (other.returncode == 3 and "127.0.2.1 answered as a family B device (0.16.11.0.2.1), not "
+     "family A" in other.stderr, other.stderr),
+    (shared.returncode == 0 and "two family A devices may share the identifier" in shared.stderr,
+     shared.stderr),
+    (nowhere.returncode == 1 and all(to == "255.255.255.255" for to, _ in datagrams),
+     str(datagrams)),
 ])
 sim.terminate()
 sim.wait()
@@ -416,6 +480,7 @@ doctor = kxtool("doctor")
 lines = [line.strip() for line in doctor.stdout.splitlines()]
 one = kxtool("--interface", "10.2.0.1", "search", "--json")
 elsewhere = kxtool("--interface", "10.2.0.1", "show", "10.1.0.2")
+absent = kxtool("-v", "--interface", "10.2.0.1", "show", "10.2.0.9")
 case("doctor and --interface", [
     (doctor.returncode == 0, doctor.stdout + doctor.stderr),
     ("on kxhost0 10.1.0.0/24: 1" in lines and "on kxhost1 10.2.0.0/24: 2" in lines, doctor.stdout),
@@ -424,6 +489,8 @@ case("doctor and --interface", [
     (sorted(d["ip_address"] for d in json.loads(one.stdout or "[]")) == ["10.2.0.3", "10.2.0.4"],
      one.stdout + one.stderr),
     (elsewhere.returncode == 2, elsewhere.stderr),
+    # Named by address: asked there, no search (which would ask on every adapter).
+    (absent.returncode == 3 and "kx_discover" not in absent.stderr, absent.stderr),
 ])
 sim.terminate()
 sim.wait()

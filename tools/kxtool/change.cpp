@@ -14,10 +14,7 @@ bool already_given(const assignments &list, const field *f) {
 // A family's own limits, before anything is sent to the device.
 std::string family_refusal(const family_traits &family, const std::string &password,
                            const assignments &changes) {
-    const range longest = range_of(family, *find_field("password"));
-    if (password.size() > longest.max)
-        return fmt::format("password: a family {} device takes at most {} characters",
-                           family.letter, longest.max);
+    if (std::string why = password_refusal(family, password); !why.empty()) return why;
     for (const auto &[f, value] : changes)
         if (const std::string why = refusal(*f, value, &family); !why.empty())
             return std::string(f->name) + "=" + value.dump() + ": " + why;
@@ -50,6 +47,25 @@ std::string not_kept(const std::string &device, const kx_settings_record &wanted
                                        value_text(wanted, f));
     }
     return text;
+}
+
+// Whether a new ip_address is where another device answers: two devices
+// with one address reach neither. Empty when not.
+std::string address_taken(const target &device, const assignments &changes) {
+    for (const auto &[f, value] : changes) {
+        if (std::string(f->name) != "ip_address" || !value.is_string()) continue;
+        const std::string address = value;
+        if (address == configured_address(device.record) || !valid_device_address(address))
+            return {};
+        kx_device_record other{};
+        if (search_at(address, other) != KX_OK || same_device(other, device.record)) return {};
+        return fmt::format(
+            "ip_address={}: another device answers there ({} {}, configured with {}); two "
+            "devices with one address reach neither (--force writes it all the same)",
+            address, family_letter(other.family), identifier_text(other.device_id),
+            configured_address(other));
+    }
+    return {};
 }
 
 }  // namespace
@@ -139,12 +155,16 @@ int plan_changes(const settings_source &source, const target &device, bool requi
     const std::string id = identifier_text(device.record.device_id);
     const bool same_device = source.device_id ? *source.device_id == id : !require_id;
     if (!same_device && !source.clone) {
+        // A backup comes with restore's options, an apply entry with its own keys.
         error = fmt::format(
             "it holds the settings of {}, not of {}; writing them would copy that device's "
-            "identity fields ({}) onto this one: add --clone to copy the other settings (and "
-            "--set FIELD for each identity field to copy too)",
+            "identity fields ({}) onto this one: {}",
             source.device_id ? "device " + *source.device_id : "another device (no device_id)",
-            label(device), identity_names());
+            label(device), identity_names(),
+            require_id ? "add --clone to copy the other settings (and --set FIELD for each "
+                         "identity field to copy too)"
+                       : "give the entry \"clone\": true to copy the other settings (and \"set\": "
+                         "[\"FIELD\"] for each identity field to copy too)");
         return exit_refused;
     }
     out.clear();
@@ -166,10 +186,12 @@ int plan_changes(const settings_source &source, const target &device, bool requi
 }
 
 change_outcome change_settings(const target &device, const std::string &password,
-                               const assignments &changes, bool dry_run) {
+                               const assignments &changes, bool dry_run, bool force) {
     change_outcome outcome;
     const family_traits &family = *family_by_code(device.record.family);
-    if (const std::string why = family_refusal(family, password, changes); !why.empty()) {
+    std::string why = family_refusal(family, password, changes);
+    if (why.empty() && !force) why = address_taken(device, changes);
+    if (!why.empty()) {
         outcome.code = exit_refused;
         outcome.error = label(device) + ": " + why + "; nothing was sent to it";
         return outcome;
@@ -219,7 +241,7 @@ change_outcome read_back(const target &device, const std::string &password,
     if (!s.login(password) || !s.read(outcome.kept)) {
         s.close();
         outcome.code = exit_failed;
-        outcome.error = "the change was accepted, but reading it back failed: " + s.error();
+        outcome.error = "the change was sent, but reading it back failed: " + s.error();
         return outcome;
     }
     kx_settings_record wanted = outcome.kept;

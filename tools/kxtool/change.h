@@ -52,9 +52,10 @@ struct change_outcome {
 
 // Log in, read, apply the changes; then, unless a dry run, write when
 // anything changes, read back and compare every writable field; log out.
-// Values that do not fit the device's family are refused before the login.
+// Values that do not fit the device's family are refused before the login,
+// and so is a new ip_address at which another device answers, unless force.
 change_outcome change_settings(const target &device, const std::string &password,
-                               const assignments &changes, bool dry_run);
+                               const assignments &changes, bool dry_run, bool force);
 
 // Reads the settings after a write that left the session to the caller (the
 // quick settings), compared with what was wanted for each field given.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "adapters.h"
@@ -67,13 +68,18 @@ int find_one(const options &o, finder &f, target &t) {
     return code;
 }
 
-bool read_settings(const target &t, const std::string &password, kx_settings_record &settings,
-                   std::string &error) {
+// Log in, read, log out: exit_ok, or the exit code and why not.
+int read_settings(const target &t, const std::string &password, kx_settings_record &settings,
+                  std::string &error) {
+    if (error = password_refusal(*family_by_code(t.record.family), password); !error.empty()) {
+        error = label(t) + ": " + error + "; nothing was sent to it";
+        return exit_refused;
+    }
     session s(t);
     const bool read = s.login(password) && s.read(settings);
     s.close();
     error = s.error();
-    return read && error.empty();
+    return read && error.empty() ? exit_ok : exit_failed;
 }
 
 void print_table(const kx_settings_record &settings) {
@@ -114,12 +120,11 @@ probe probe_device(const kx_device_record &d) {
     probe p;
     const std::string listed = configured_address(d);
     kx_device_record answer{};
-    const int32_t asked =
-        traced("kx_search_one " + listed, [&] { return kx_search_one(listed.c_str(), &answer); });
-    p.answers = asked == KX_OK && answer.family == d.family &&
-                std::memcmp(answer.device_id, d.device_id, sizeof d.device_id) == 0;
+    p.answers = answers_at(listed, d, answer);
     p.configured = p.answers ? configured_address(answer) : listed;
     p.firmware = shown_text(d.firmware_version, sizeof d.firmware_version);
+    if (p.answers && p.firmware.empty())
+        p.firmware = shown_text(answer.firmware_version, sizeof answer.firmware_version);
     if (p.answers && p.firmware.empty()) {
         // A search answer without the firmware version (family A's): a read
         // has it, and needs no login.
@@ -146,6 +151,8 @@ outcome quick_setting(const std::string &name, const field &f, const json &value
     if (std::string why = refusal(f, value, &family); !why.empty())
         return {exit_refused,
                 who + ": " + name + " " + given + ": " + why + "; nothing was sent to it"};
+    if (std::string why = password_refusal(family, password); !why.empty())
+        return {exit_refused, who + ": " + why + " (for the read-back); nothing was sent to it"};
     uint32_t argument = code_of(f, value, family).value_or(0);
     // A family whose quick setter numbers parity its own way carries only
     // the codes it has a number for.
@@ -156,12 +163,20 @@ outcome quick_setting(const std::string &name, const field &f, const json &value
                             "to {} only; nothing was sent to it",
                             who, family.letter, family.quick_parity.size() - 1)};
     if (own_parity) argument = family.quick_parity[argument];
-    if (t.address.empty())
-        return {exit_failed, who +
-                                 " does not answer at its configured address, and a quick "
-                                 "setting goes to the address a device answers at"};
-    const char *address = t.address.c_str();
-    const void *record = &t.record;
+    // A quick setting carries no identifier: it changes whichever device
+    // answers at the address, so that must be this one.
+    target checked = t;
+    kx_device_record answer{};
+    if (!checked.answered && !answers_at(checked.address, checked.record, answer))
+        return {exit_failed,
+                who + " does not answer as itself at " +
+                    (checked.address.empty() ? "its configured address" : checked.address) +
+                    ", and a quick setting carries no identifier: it would change whichever "
+                    "device answers there. Nothing was sent to it (name the address it answers "
+                    "at)"};
+    checked.answered = true;
+    const char *address = checked.address.c_str();
+    const void *record = &checked.record;
     const std::string call = name == "databits" ? "kx_setting_databit" : "kx_setting_" + name;
     const int32_t result = traced(call + " " + who, [&] {
         return name == "baud"     ? kx_setting_baud(address, argument, record)
@@ -169,9 +184,40 @@ outcome quick_setting(const std::string &name, const field &f, const json &value
                                   : kx_setting_databit(address, argument, record);
     });
     if (result != KX_OK) return {exit_failed, failure_text(who, name + " setting", result)};
-    const change_outcome r = read_back(t, password, {{&f, value}});
+    const change_outcome r = read_back(checked, password, {{&f, value}});
     if (r.code != exit_ok) return {r.code, r.error};
     return {exit_ok, std::string(f.name) + " = " + value_text(r.kept, f)};
+}
+
+// A parity code is each device's own, and the families number odd and even
+// the other way round: one code for both would set odd on some devices and
+// even on the others. Empty when the value means one parity on every device.
+std::string mixed_parity_code(const field &f, const json &value,
+                              const std::vector<wanted> &devices) {
+    if (&f != find_field("parity") || !value.is_number_unsigned()) return {};
+    std::map<std::string, std::string> word_by_family;  // family letter: the word for the code
+    for (const wanted &w : devices) {
+        if (w.code != exit_ok) continue;
+        const family_traits &family = *family_by_code(w.device.record.family);
+        std::string meaning = value.dump();
+        for (const kxtools::field_words &own : family.words)
+            if (own.field == "parity")
+                for (const word &known : own.words)
+                    if (known.code == value.get<uint64_t>()) meaning = known.text;
+        word_by_family[family.letter] = meaning;
+    }
+    std::set<std::string> meanings_seen;
+    for (const auto &[letter, meaning] : word_by_family) meanings_seen.insert(meaning);
+    if (meanings_seen.size() < 2) return {};
+    std::string meanings;
+    for (const auto &[letter, meaning] : word_by_family)
+        meanings += (meanings.empty() ? "" : ", ") + meaning + " on family " + letter;
+    return "parity " + value.dump() +
+           " is each device's own code, and these devices are of "
+           "families that number parity differently (" +
+           meanings +
+           "): give the parity as a word (none, odd, even, mark, space) or add --family a|b; "
+           "nothing was sent";
 }
 
 std::string nothing_answered() {
@@ -254,9 +300,9 @@ int show_command(const options &o, bool save) {
         if (const int code = find_one(o, f, t); code != exit_ok) return code;
         kx_settings_record settings;
         std::string error;
-        if (!read_settings(t, o.password, settings, error)) {
+        if (const int code = read_settings(t, o.password, settings, error); code != exit_ok) {
             complain(error);
-            return exit_failed;
+            return code;
         }
         if (save || o.as_json)
             fmt::print("{}\n", settings_json(settings, o.with_password).dump(2));
@@ -281,8 +327,9 @@ int show_command(const options &o, bool save) {
         }
         kx_settings_record settings;
         std::string error;
-        if (!read_settings(w.device, o.password, settings, error)) {
-            results.add(&w.device, w.name, exit_failed, error);
+        if (const int code = read_settings(w.device, o.password, settings, error);
+            code != exit_ok) {
+            results.add(&w.device, w.name, code, error);
             continue;
         }
         const nlohmann::ordered_json values = settings_json(settings, o.with_password);
@@ -323,7 +370,7 @@ int set_command(const options &o) {
     finder f(o.family);
     target t;
     if (const int code = find_one(o, f, t); code != exit_ok) return code;
-    const change_outcome r = change_settings(t, o.password, changes, o.dry_run);
+    const change_outcome r = change_settings(t, o.password, changes, o.dry_run, o.force);
     if (o.dry_run && r.code == exit_ok) {
         for (const std::string &line : r.differences) fmt::print("{}\n", line);
         if (r.differences.empty()) fmt::print("no change\n");
@@ -365,7 +412,7 @@ int restore_command(const options &o) {
         complain(o.file + ": " + error + ". Nothing was written");
         return exit_refused;
     }
-    const change_outcome r = change_settings(t, o.password, changes, o.dry_run);
+    const change_outcome r = change_settings(t, o.password, changes, o.dry_run, o.force);
     if (r.code != exit_ok) {
         complain(r.error);
         return r.code;
@@ -406,7 +453,7 @@ int apply_command(const options &o) {
         entry e;
         e.password = o.password;
         if (!item.is_object() || !item.contains("device") || !item["device"].is_string() ||
-            !(valid_address(item["device"].get<std::string>()) ||
+            !(valid_device_address(item["device"].get<std::string>()) ||
               valid_identifier(item["device"].get<std::string>()))) {
             e.error = "needs \"device\", an address or identifier text";
         } else {
@@ -462,7 +509,7 @@ int apply_command(const options &o) {
             results.add(&t, label(t), exit_refused, error + "; nothing was written");
             continue;
         }
-        const change_outcome r = change_settings(t, e.password, changes, o.dry_run);
+        const change_outcome r = change_settings(t, e.password, changes, o.dry_run, o.force);
         std::string detail = r.error;
         if (r.code == exit_ok) {
             detail = r.differences.empty() ? "no change" : "";
@@ -496,6 +543,10 @@ int quick_command(const std::string &name, const options &o) {
     }
     std::vector<wanted> devices;
     if (const int code = gather(o, finds, devices); code != exit_ok) return code;
+    if (const std::string why = mixed_parity_code(f, value, devices); !why.empty()) {
+        complain(why);
+        return exit_refused;
+    }
     batch results(o.as_json, devices.size());
     for (const wanted &w : devices) {
         results.progress(w.name);

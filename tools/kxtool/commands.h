@@ -17,6 +17,7 @@ struct options {
     std::string password;
     bool as_json = false;
     bool dry_run = false;
+    bool force = false;  // set, restore, apply: write an address another device answers at
     bool with_password = false;
     std::string dir;   // save --dir
     std::string file;  // restore, diff, apply

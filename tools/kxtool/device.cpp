@@ -145,10 +145,80 @@ std::string label(const target &t) {
            identifier_text(t.record.device_id) + ")";
 }
 
+bool same_device(const kx_device_record &a, const kx_device_record &b) {
+    return a.family == b.family && std::memcmp(a.device_id, b.device_id, sizeof a.device_id) == 0;
+}
+
+int32_t search_at(const std::string &address, kx_device_record &answer) {
+    auto ask = [&address](kx_device_record &record) {
+        record = {};
+        return traced("kx_search_one " + address,
+                      [&] { return kx_search_one(address.c_str(), &record); });
+    };
+    const int32_t first = ask(answer);
+    if (first != KX_OK || configured_address(answer) == address) return first;
+    kx_device_record again{};
+    const int32_t second = ask(again);
+    if (second == KX_OK && (configured_address(again) == address || same_device(again, answer))) {
+        answer = again;
+        return KX_OK;
+    }
+    answer = {};
+    return second == KX_OK ? KX_E_TIMEOUT : second;
+}
+
+namespace {
+
+// One request that waits 1 s for this device's answer at the address.
+int32_t patient_check(const std::string &address, const kx_device_record &device,
+                      kx_device_record &answer) {
+    answer = {};
+    if (device.family == KX_FAMILY_B)
+        return traced("kxb_search_one " + address,
+                      [&] { return kxb_search_one(address.c_str(), &answer); });
+    kx_settings_record settings{};
+    const int32_t read = traced("kx_read_setting " + address, [&] {
+        return kx_read_setting(address.c_str(), device.device_id, &settings, &device);
+    });
+    if (read == KX_OK) {
+        // The read selected the device by its identifier.
+        answer.family = device.family;
+        std::memcpy(answer.device_id, device.device_id, sizeof answer.device_id);
+        std::memcpy(answer.ip_address, settings.ip_address, sizeof answer.ip_address);
+        std::memcpy(answer.firmware_version, settings.firmware_version,
+                    sizeof answer.firmware_version);
+    }
+    return read;
+}
+
+}  // namespace
+
+bool answers_at(const std::string &address, const kx_device_record &device,
+                kx_device_record &answer) {
+    answer = {};
+    if (!valid_device_address(address)) return false;  // never by broadcast
+    // Another device's answer (twice): that device is the one at this address.
+    if (search_at(address, answer) == KX_OK) return same_device(answer, device);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int32_t result = patient_check(address, device, answer);
+        if (result == KX_OK) return same_device(answer, device);
+        if (result == KX_E_TIMEOUT) break;
+    }
+    return false;
+}
+
+std::string password_refusal(const family_traits &family, const std::string &password) {
+    const range longest = range_of(family, *find_field("password"));
+    if (password.size() <= longest.max) return {};
+    return fmt::format("password: a family {} device takes at most {} characters", family.letter,
+                       longest.max);
+}
+
 const search_result &finder::search() {
     if (!found_) {
         found_ = full_search();
         if (found_->incomplete()) complain("warning: " + found_->problem);
+        for (const kx_device_record &answer : answered_) warn_if_shared(answer);
     }
     return *found_;
 }
@@ -157,19 +227,57 @@ bool finder::wanted_family(uint8_t code) const {
     return family_by_code(code) != nullptr && (only_ == nullptr || only_->code == code);
 }
 
+void finder::warn_if_shared(const kx_device_record &answer) const {
+    if (!found_) return;  // only with a search this command made anyway
+    for (const kx_device_record &d : found_->devices)
+        if (same_device(d, answer) && configured_address(d) != configured_address(answer))
+            complain(fmt::format(
+                "warning: a device configured with {} answers with identifier {}, which the "
+                "search lists configured with {}: two family {} devices may share the identifier "
+                "(a family A write selects its device by identifier and would change both)",
+                configured_address(answer), identifier_text(answer.device_id),
+                configured_address(d), family_letter(d.family)));
+}
+
 int finder::find(const std::string &wanted, target &out, std::string &error) {
     const bool by_address = valid_address(wanted);
+    // What the address gave instead of the device wanted, and its exit code.
+    std::string at_address;
+    int at_address_code = exit_not_found;
     if (by_address) {
+        if (!valid_device_address(wanted)) {
+            error =
+                wanted + " is no device's address: a request to it reaches every device or none";
+            return exit_refused;
+        }
         if (!in_scope(wanted)) {
             error = wanted + " is not on the adapter chosen with --interface";
             return exit_refused;
         }
         kx_device_record record{};
-        const int32_t asked = traced("kx_search_one " + wanted,
-                                     [&] { return kx_search_one(wanted.c_str(), &record); });
+        const int32_t asked = search_at(wanted, record);
         if (asked == KX_OK && wanted_family(record.family)) {
+            warn_if_shared(record);
+            answered_.push_back(record);
             out = {record, wanted, true};
             return exit_ok;
+        }
+        if (asked == KX_OK && family_by_code(record.family) == nullptr) {
+            at_address = fmt::format("{} answered with family code {}, which kxtool does not know",
+                                     wanted, record.family);
+        } else if (asked == KX_OK) {
+            at_address = fmt::format(
+                "{} answered as a family {} device ({}), not family {} (--family)", wanted,
+                family_letter(record.family), identifier_text(record.device_id), only_->letter);
+        } else if (asked != KX_E_TIMEOUT) {
+            at_address = failure_text(wanted, "single-device search", asked);
+            at_address_code = exit_failed;
+        }
+        if (scope.limited) {
+            // The library's search would ask on every adapter, not only this one.
+            error = (at_address.empty() ? "no device answered at " + wanted : at_address) +
+                    "; with --interface, a device named by its address is asked there only";
+            return at_address_code;
         }
     }
     const search_result &found = search();
@@ -184,31 +292,31 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
         if (same && wanted_family(d.family)) matches.push_back(&d);
     }
     if (matches.empty()) {
-        error = by_address ? "no device answered at " + wanted + ", nor the search as " + wanted
-                           : "no device answered the search as " + wanted;
+        const std::string kind =
+            only_ ? std::string("family ") + only_->letter + " device" : "device";
+        error =
+            !at_address.empty() ? at_address + "; no " + kind + " answered the search as " + wanted
+            : by_address ? "no " + kind + " answered at " + wanted + ", nor the search as " + wanted
+                         : "no " + kind + " answered the search as " + wanted;
         if (found.incomplete()) error += " (" + found.problem + ")";
-        return exit_not_found;
+        return at_address_code;
     }
     if (matches.size() > 1) {
         error = by_address ? fmt::format(
                                  "{} devices are configured with address {}; name one by "
-                                 "its identifier (kxtool search lists them)",
+                                 "its identifier (kxtool search lists them); nothing was sent to "
+                                 "them",
                                  matches.size(), wanted)
                            : fmt::format(
                                  "{} devices of different families have the identifier "
-                                 "{}; add {}",
+                                 "{}; add {}; nothing was sent to them",
                                  matches.size(), wanted, kxtools::family_choices("--family "));
-        return exit_failed;
+        return exit_refused;
     }
     out = {*matches.front(), configured_address(*matches.front()), false};
-    if (!by_address) {
-        // Named by identifier: does it answer at the address it is configured with?
-        kx_device_record record{};
-        const int32_t asked = traced("kx_search_one " + out.address,
-                                     [&] { return kx_search_one(out.address.c_str(), &record); });
-        out.answered = asked == KX_OK && record.family == out.record.family &&
-                       std::memcmp(record.device_id, out.record.device_id, 6) == 0;
-    }
+    // Listed, but is it at the address it is configured with?
+    kx_device_record answer{};
+    out.answered = answers_at(out.address, out.record, answer);
     if (out.answered) return exit_ok;
     if (family_by_code(out.record.family)->reached_by_identifier) {
         out.address.clear();
@@ -228,8 +336,12 @@ int finder::every(std::vector<target> &out, std::string &error) {
         error = found.problem;
         return exit_failed;
     }
-    for (const kx_device_record &d : found.devices)
-        if (wanted_family(d.family)) out.push_back({d, configured_address(d), false});
+    for (const kx_device_record &d : found.devices) {
+        if (!wanted_family(d.family)) continue;
+        // An address that is no device's would make a request a broadcast.
+        const std::string address = configured_address(d);
+        out.push_back({d, valid_device_address(address) ? address : std::string(), false});
+    }
     return exit_ok;
 }
 
@@ -243,6 +355,16 @@ bool session::failed(const std::string &operation, int32_t result) {
 }
 
 bool session::login(const std::string &password) {
+    if (const std::string why = password_refusal(*family_, password); !why.empty()) {
+        error_ = label() + ": " + why + "; nothing was sent to it";
+        return false;
+    }
+    if (address_.empty() && !family_->reached_by_identifier) {
+        // By broadcast, its requests (and the closing "O") would reach every
+        // family A device.
+        error_ = label() + " has no address it can be reached at; nothing was sent to it";
+        return false;
+    }
     kx_settings_record login{};
     login.family = target_.record.family;
     std::memcpy(login.password, password.data(), std::min(password.size(), sizeof login.password));
@@ -257,7 +379,7 @@ bool session::login(const std::string &password) {
         kx_device_record answer{};
         const int32_t asked = traced("kx_search_one " + address_,
                                      [&] { return kx_search_one(address_.c_str(), &answer); });
-        readdressed = asked != KX_OK || std::memcmp(answer.device_id, id, 6) != 0;
+        readdressed = asked != KX_OK || !same_device(answer, target_.record);
     }
     if (readdressed && family_->reached_by_identifier) {
         address_.clear();

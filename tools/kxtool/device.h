@@ -65,13 +65,35 @@ struct search_result {
 };
 search_result full_search();
 
+// Same family and identifier: the same device.
+bool same_device(const kx_device_record &a, const kx_device_record &b);
+// A single-device search (kx_search_one). The library takes the first
+// datagram from any sender as the answer, so an answer that names another
+// configured address than the one asked (a device re-addressed, or another
+// device's late answer to an earlier request) counts only when the same
+// device, or one configured with this address, answers a second request.
+int32_t search_at(const std::string &address, kx_device_record &answer);
+// Whether this device (family and identifier) answers at the address, never
+// judged by the first datagram alone nor by kx_search_one's 100 ms wait for
+// family A: without an answer in that time, family B is asked with its own
+// search and family A with a settings read (no login; it selects the device
+// by identifier), each waiting 1 s, and asked once more when a stray
+// datagram spoiled the reply. answer: what the device reported (its
+// configured address; family A's firmware when it was read).
+bool answers_at(const std::string &address, const kx_device_record &device,
+                kx_device_record &answer);
+// Empty when a device of the family takes the password; otherwise why not.
+std::string password_refusal(const family_traits &family, const std::string &password);
+
 // A device found, and how to reach it.
 struct target {
     kx_device_record record{};  // as a search listed it (configured address)
     // Where requests go: the address it answered at, or its configured one;
-    // empty: by broadcast, selected by its identifier.
+    // empty: by broadcast, selected by its identifier (family B only; a
+    // family A device without an address is not reached at all).
     std::string address;
-    // It answered a single-device search at address.
+    // It answered at address as itself (answers_at, or a single-device
+    // search at the address named).
     bool answered = false;
 };
 // "10.1.0.7 (0.16.10.0.0.7)": how messages and tables name a device.
@@ -93,9 +115,16 @@ class finder {
   private:
     const search_result &search();
     bool wanted_family(uint8_t code) const;
+    // Warns when the search this command made lists the identifier that
+    // answered at an address with another configured address (a cheap hint
+    // of two devices with one identifier, which the search lists once).
+    void warn_if_shared(const kx_device_record &answer) const;
 
     const family_traits *only_;
     std::optional<search_result> found_;
+    // The answers of devices named by address, checked by warn_if_shared
+    // once a search has run.
+    std::vector<kx_device_record> answered_;
 };
 
 // A conversation with one device; logged out on every path once logged in.

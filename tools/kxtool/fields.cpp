@@ -437,6 +437,9 @@ bool parse_number(std::string_view text, uint32_t &value) {
 }
 
 bool valid_address(std::string_view text) { return dotted_parts(text, 4); }
+bool valid_device_address(std::string_view text) {
+    return valid_address(text) && text != "0.0.0.0" && text != "255.255.255.255";
+}
 bool valid_identifier(std::string_view text) { return dotted_parts(text, 6); }
 bool address_value(std::string_view text, uint32_t &value) { return dotted_parts(text, 4, &value); }
 

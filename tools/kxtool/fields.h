@@ -58,6 +58,9 @@ std::string identity_names();
 // Four decimal parts 0..255 without leading zeros: the platform's parser
 // would read "010" as octal and "10.1" as 10.0.0.1, sending somewhere else.
 bool valid_address(std::string_view text);
+// An address one device can have: valid, and neither 0.0.0.0 nor 255.255.255.255,
+// which a request would reach every device by (or none).
+bool valid_device_address(std::string_view text);
 // Six decimal parts 0..255 without leading zeros (0.16.10.0.0.1).
 bool valid_identifier(std::string_view text);
 // '|' ends a family A command's value and '/' separates the fields of a

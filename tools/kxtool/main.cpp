@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -38,7 +39,9 @@ std::string footer() {
 
 const CLI::Validator device_text(
     [](const std::string &text) -> std::string {
-        if (valid_address(text) || valid_identifier(text)) return {};
+        if (valid_device_address(text) || valid_identifier(text)) return {};
+        if (valid_address(text))
+            return text + " is no device's address: a request to it reaches every device or none";
         return "not an address (a.b.c.d) or identifier (a.b.c.d.e.f), each part 0 to 255 "
                "without leading zeros: " +
                text;
@@ -96,6 +99,11 @@ void add_family(CLI::App *command, shared &s, const std::string &what) {
     command->add_option("--family", s.family, what)->check(CLI::IsMember(letters));
 }
 
+void add_force(CLI::App *command, options &o) {
+    command->add_flag("--force", o.force,
+                      "write a new ip_address even where another device answers");
+}
+
 void add_interfaces_flag(CLI::App *command, shared &s) {
     command->add_flag("--all-interfaces", s.all_interfaces, "")->group("");
 }
@@ -112,9 +120,13 @@ void add_batch(CLI::App *command, shared &s, bool json) {
 std::string resolve_password(const password_source &p, std::string &password) {
     if (p.was_given() && !p.file.empty()) return "--password and --password-file: give one";
     if (!p.file.empty()) {
+        std::error_code ignored;
         std::ifstream in(p.file, std::ios::binary);
-        if (!in) return "--password-file: cannot read " + p.file;
-        std::getline(in, password);  // an empty file is an empty password
+        if (!in || std::filesystem::is_directory(p.file, ignored))
+            return "--password-file: cannot read " + p.file;
+        // An empty file is an empty password; a read that fails is no password at all.
+        if (!std::getline(in, password) && (in.bad() || !in.eof()))
+            return "--password-file: cannot read " + p.file;
         while (!password.empty() && (password.back() == '\r' || password.back() == '\n'))
             password.pop_back();
     } else if (p.was_given()) {
@@ -139,7 +151,10 @@ int main(int argc, char **argv) {
     std::string interface_address;
     app.add_flag("-v,--verbose", verbose, "trace every library call on stderr");
     app.add_option("--interface", interface_address,
-                   "work through the adapter with this address only (default: every adapter)");
+                   "work only on devices in the subnet of the adapter with this address: others "
+                   "are left out of lists, a DEVICE outside it is refused, and a DEVICE given as "
+                   "an address is asked there only; a search (by identifier, --all, --family, "
+                   "search) still asks on every adapter");
 
     shared s;
     options &o = s.o;
@@ -175,6 +190,7 @@ int main(int argc, char **argv) {
     set->add_flag("--dry-run", o.dry_run,
                   "show current -> new for what would change; write nothing");
     add_family(set, s, "the device's family, where two share an identifier");
+    add_force(set, o);
     add_password(set, s);
     add_interfaces_flag(set, s);
 
@@ -199,6 +215,7 @@ int main(int argc, char **argv) {
         add_interfaces_flag(command, s);
     }
     restore->add_flag("--dry-run", o.dry_run, "show what would change; write nothing");
+    add_force(restore, o);
 
     auto *apply =
         app.add_subcommand("apply",
@@ -207,6 +224,7 @@ int main(int argc, char **argv) {
     apply->add_option("FILE", o.file, "the JSON list")->required();
     apply->add_flag("--dry-run", o.dry_run, "show what would change on each; write nothing");
     apply->add_flag("--json", o.as_json, "the results as a JSON list");
+    add_force(apply, o);
     add_password(apply, s);
     add_interfaces_flag(apply, s);
 
@@ -216,7 +234,10 @@ int main(int argc, char **argv) {
     };
     const quick quick_commands[] = {
         {"baud", "set the serial speed at once, then read it back", "BITS_PER_SECOND"},
-        {"parity", "set the parity at once (none, odd, even, mark, space or the code show prints)",
+        {"parity",
+         "set the parity at once: none, odd, even, mark, space, or a code, which is the "
+         "device's own as show prints it (family A: 1 even, 2 odd; family B: 1 odd, 2 even); "
+         "a batch of both families takes only words for odd and even",
          "PARITY"},
         {"databits", "set the data bits at once (5 to 8)", "BITS"},
     };
@@ -254,6 +275,13 @@ int main(int argc, char **argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
+        // A word that names no command is left over, and reported as a missing command.
+        if (app.get_subcommands().empty() && !app.remaining().empty() &&
+            app.remaining().front().rfind('-', 0) != 0) {
+            complain("unknown command: " + app.remaining().front() +
+                     " (kxtool --help lists the commands)");
+            return exit_refused;
+        }
         const int code = app.exit(e);
         return code == 0 ? exit_ok : exit_refused;
     }
@@ -280,6 +308,8 @@ int main(int argc, char **argv) {
     if (quick_app != nullptr) {
         o.value = quick_words.back();
         quick_words.pop_back();
+        if (valid_address(o.value) || valid_identifier(o.value))
+            error = quick_app->get_name() + ": the value is missing after " + o.value;
         for (const std::string &device : quick_words)
             if (const std::string why = device_text(device); error.empty() && !why.empty())
                 error = why;
