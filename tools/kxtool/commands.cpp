@@ -215,9 +215,8 @@ std::string mixed_parity_code(const field &f, const json &value,
     return "parity " + value.dump() +
            " is each device's own code, and these devices are of "
            "families that number parity differently (" +
-           meanings +
-           "): give the parity as a word (none, odd, even, mark, space) or add --family a|b; "
-           "nothing was sent";
+           meanings + "): give the parity as a word (none, odd, even, mark, space) or add " +
+           kxtools::family_choices("--family ") + "; nothing was sent";
 }
 
 std::string nothing_answered() {

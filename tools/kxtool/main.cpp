@@ -326,7 +326,7 @@ int main(int argc, char **argv) {
         if (o.all && !o.devices.empty())
             error = "--all and DEVICE: give one";
         else if (!o.all && o.family == nullptr && o.devices.empty())
-            error = "name a DEVICE, or --all, or --family a|b";
+            error = "name a DEVICE, or --all, or " + kxtools::family_choices("--family ");
         else if (save->parsed() && o.dir.empty() && (o.all || o.devices.size() != 1))
             error = "save of several devices writes files: add --dir DIR";
     }
