@@ -152,7 +152,7 @@ def run(*command, **options):
     return subprocess.run(command, capture_output=True, text=True, timeout=120, **options)
 
 
-def test_wheel_in_a_fresh_venv_runs_the_documented_session():
+def test_wheel_in_a_fresh_venv_runs_the_documented_sessions():
     docs = (SOURCE / "docs" / "python.md").read_text()
     session = re.search(r"```python\n(.*?)```", docs, re.S).group(1)
     printed = re.search(r"```text\n(.*?)```", docs, re.S).group(1)
@@ -173,6 +173,13 @@ def test_wheel_in_a_fresh_venv_runs_the_documented_session():
         where = run(python, "-c", "import kxconf; print(kxconf.library_path())", env=env, cwd=work)
         assert where.stdout.startswith(str(venv)), where.stdout + where.stderr
         with kxsim("--family-a", "1", "--family-b", "1"):
+            result = run(python, "-c", session, env=env, cwd=work)
+        assert (result.returncode, result.stdout) == (0, printed), result.stderr
+        # The README's shorter session, from the same venv, beside two devices of each family.
+        readme = (SOURCE / "README.md").read_text()
+        session, printed = re.search(r"<!-- tested: file session.py -->\n```python\n(.*?)```"
+                                     r".*?```text\n(.*?)```", readme, re.S).groups()
+        with kxsim("--family-a", "2", "--family-b", "2"):
             result = run(python, "-c", session, env=env, cwd=work)
         assert (result.returncode, result.stdout) == (0, printed), result.stderr
 
