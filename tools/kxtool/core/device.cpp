@@ -10,16 +10,8 @@
 namespace kxtool {
 namespace {
 
-bool tracing = false;
-
 // More than any LAN of these devices holds; kx_discover never writes past it.
 constexpr int32_t discovery_capacity = 1024;
-
-// The adapter chosen with --interface, if any.
-struct {
-    bool limited = false;
-    adapter chosen;
-} scope;
 
 std::string socket_failure(const std::string &what) {
     std::string detail;
@@ -38,18 +30,10 @@ std::string socket_failure(const std::string &what) {
 
 }  // namespace
 
-void set_verbose(bool on) { tracing = on; }
-bool verbose() { return tracing; }
-
-void trace(const std::string &call, int32_t result, double milliseconds) {
-    if (tracing)
-        std::fprintf(stderr, "%s: %d (%s) in %.2f ms\n", call.c_str(), static_cast<int>(result),
-                     kx_result_text(result), milliseconds);
-}
-
-void complain(const std::string &message) {
-    std::fflush(stdout);  // keep data already printed ahead of the message
-    std::fprintf(stderr, "kxtool: %s\n", message.c_str());
+void trace_call(const context &ctx, const std::string &call, int32_t result, double milliseconds) {
+    if (ctx.tracing())
+        ctx.trace(fmt::format("{}: {} ({}) in {:.2f} ms", call, result, kx_result_text(result),
+                              milliseconds));
 }
 
 std::string failure_text(const std::string &device, const std::string &operation, int32_t result) {
@@ -81,10 +65,10 @@ std::string failure_text(const std::string &device, const std::string &operation
     }
 }
 
-std::string use_interface(const std::string &address) {
+std::string use_interface(context &ctx, const std::string &address) {
     // Limited broadcasts for a device leave by the adapter that holds its
     // address, or by every adapter, rather than by the default route alone.
-    traced("kx_set_option every adapter",
+    traced(ctx, "kx_set_option every adapter",
            [&] { return kx_set_option(KX_OPTION_EVERY_ADAPTER, 1); });
     if (address.empty()) return {};
     uint32_t wanted = 0;
@@ -92,31 +76,30 @@ std::string use_interface(const std::string &address) {
     std::string error;
     for (const adapter &a : list_adapters(error))
         if (a.address == wanted) {
-            scope.limited = true;
-            scope.chosen = a;
+            ctx.interface = a;
             return {};
         }
     if (!error.empty()) return "--interface: " + error;
     return "--interface: no adapter has the address " + address + " (kxtool doctor lists them)";
 }
 
-bool in_scope(const std::string &address) {
+bool in_scope(const context &ctx, const std::string &address) {
     uint32_t value = 0;
-    return !scope.limited || (address_value(address, value) && scope.chosen.holds(value));
+    return !ctx.interface || (address_value(address, value) && ctx.interface->holds(value));
 }
 
-search_result full_search() {
+search_result full_search(const context &ctx) {
     search_result found;
     found.devices.resize(discovery_capacity);
     int32_t count = 0;
-    found.result = traced("kx_discover", [&] {
+    found.result = traced(ctx, "kx_discover", [&] {
         return kx_discover(found.devices.data(), discovery_capacity, &count,
                            KX_SEARCH_ALL_INTERFACES);
     });
     if (!found.listed()) count = 0;
     found.devices.resize(static_cast<size_t>(count < 0 ? 0 : count));
     std::erase_if(found.devices,
-                  [](const kx_device_record &d) { return !in_scope(configured_address(d)); });
+                  [&](const kx_device_record &d) { return !in_scope(ctx, configured_address(d)); });
     if (found.result == KX_INCOMPLETE)
         found.problem = std::string("the search may have missed devices: ") +
                         kx_result_text(KX_INCOMPLETE) +
@@ -131,7 +114,7 @@ search_result full_search() {
     if (found.problem.empty() && !found.listed())
         found.problem = fmt::format("the search failed: {} (result {})",
                                     kx_result_text(found.result), found.result);
-    if (tracing) std::fprintf(stderr, "kx_discover: %zu device(s) listed\n", found.devices.size());
+    ctx.trace(fmt::format("kx_discover: {} device(s) listed", found.devices.size()));
     return found;
 }
 
@@ -149,10 +132,10 @@ bool same_device(const kx_device_record &a, const kx_device_record &b) {
     return a.family == b.family && std::memcmp(a.device_id, b.device_id, sizeof a.device_id) == 0;
 }
 
-int32_t search_at(const std::string &address, kx_device_record &answer) {
-    auto ask = [&address](kx_device_record &record) {
+int32_t search_at(const context &ctx, const std::string &address, kx_device_record &answer) {
+    auto ask = [&](kx_device_record &record) {
         record = {};
-        return traced("kx_search_one " + address,
+        return traced(ctx, "kx_search_one " + address,
                       [&] { return kx_search_one(address.c_str(), &record); });
     };
     const int32_t first = ask(answer);
@@ -170,14 +153,14 @@ int32_t search_at(const std::string &address, kx_device_record &answer) {
 namespace {
 
 // One request that waits 1 s for this device's answer at the address.
-int32_t patient_check(const std::string &address, const kx_device_record &device,
-                      kx_device_record &answer) {
+int32_t patient_check(const context &ctx, const std::string &address,
+                      const kx_device_record &device, kx_device_record &answer) {
     answer = {};
     if (device.family == KX_FAMILY_B)
-        return traced("kxb_search_one " + address,
+        return traced(ctx, "kxb_search_one " + address,
                       [&] { return kxb_search_one(address.c_str(), &answer); });
     kx_settings_record settings{};
-    const int32_t read = traced("kx_read_setting " + address, [&] {
+    const int32_t read = traced(ctx, "kx_read_setting " + address, [&] {
         return kx_read_setting(address.c_str(), device.device_id, &settings, &device);
     });
     if (read == KX_OK) {
@@ -193,14 +176,14 @@ int32_t patient_check(const std::string &address, const kx_device_record &device
 
 }  // namespace
 
-bool answers_at(const std::string &address, const kx_device_record &device,
+bool answers_at(const context &ctx, const std::string &address, const kx_device_record &device,
                 kx_device_record &answer) {
     answer = {};
     if (!valid_device_address(address)) return false;  // never by broadcast
     // Another device's answer (twice): that device is the one at this address.
-    if (search_at(address, answer) == KX_OK) return same_device(answer, device);
+    if (search_at(ctx, address, answer) == KX_OK) return same_device(answer, device);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const int32_t result = patient_check(address, device, answer);
+        const int32_t result = patient_check(ctx, address, device, answer);
         if (result == KX_OK) return same_device(answer, device);
         if (result == KX_E_TIMEOUT) break;
     }
@@ -216,8 +199,8 @@ std::string password_refusal(const family_traits &family, const std::string &pas
 
 const search_result &finder::search() {
     if (!found_) {
-        found_ = full_search();
-        if (found_->incomplete()) complain("warning: " + found_->problem);
+        found_ = full_search(ctx_);
+        if (found_->incomplete()) ctx_.warn(found_->problem);
         for (const kx_device_record &answer : answered_) warn_if_shared(answer);
     }
     return *found_;
@@ -231,8 +214,8 @@ void finder::warn_if_shared(const kx_device_record &answer) const {
     if (!found_) return;  // only with a search this command made anyway
     for (const kx_device_record &d : found_->devices)
         if (same_device(d, answer) && configured_address(d) != configured_address(answer))
-            complain(fmt::format(
-                "warning: a device configured with {} answers with identifier {}, which the "
+            ctx_.warn(fmt::format(
+                "a device configured with {} answers with identifier {}, which the "
                 "search lists configured with {}: two family {} devices may share the identifier "
                 "(a family A write selects its device by identifier and would change both)",
                 configured_address(answer), identifier_text(answer.device_id),
@@ -250,12 +233,12 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
                 wanted + " is no device's address: a request to it reaches every device or none";
             return exit_refused;
         }
-        if (!in_scope(wanted)) {
+        if (!in_scope(ctx_, wanted)) {
             error = wanted + " is not on the adapter chosen with --interface";
             return exit_refused;
         }
         kx_device_record record{};
-        const int32_t asked = search_at(wanted, record);
+        const int32_t asked = search_at(ctx_, wanted, record);
         if (asked == KX_OK && wanted_family(record.family)) {
             warn_if_shared(record);
             answered_.push_back(record);
@@ -273,7 +256,7 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
             at_address = failure_text(wanted, "single-device search", asked);
             at_address_code = exit_failed;
         }
-        if (scope.limited) {
+        if (ctx_.interface) {
             // The library's search would ask on every adapter, not only this one.
             error = (at_address.empty() ? "no device answered at " + wanted : at_address) +
                     "; with --interface, a device named by its address is asked there only";
@@ -316,7 +299,7 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
     out = {*matches.front(), configured_address(*matches.front()), false};
     // Listed, but is it at the address it is configured with?
     kx_device_record answer{};
-    out.answered = answers_at(out.address, out.record, answer);
+    out.answered = answers_at(ctx_, out.address, out.record, answer);
     if (out.answered) return exit_ok;
     if (family_by_code(out.record.family)->reached_by_identifier) {
         out.address.clear();
@@ -345,8 +328,8 @@ int finder::every(std::vector<target> &out, std::string &error) {
     return exit_ok;
 }
 
-session::session(const target &t)
-    : target_(t), family_(family_by_code(t.record.family)), address_(t.address) {}
+session::session(const context &ctx, const target &t)
+    : ctx_(ctx), target_(t), family_(family_by_code(t.record.family)), address_(t.address) {}
 
 bool session::failed(const std::string &operation, int32_t result) {
     // The first failure is the one to report; a logout after it adds nothing.
@@ -370,20 +353,20 @@ bool session::login(const std::string &password) {
     std::memcpy(login.password, password.data(), std::min(password.size(), sizeof login.password));
     const uint8_t *id = target_.record.device_id;
     int32_t result =
-        traced("kx_login " + label(), [&] { return kx_login(address_.c_str(), id, &login); });
+        traced(ctx_, "kx_login " + label(), [&] { return kx_login(address_.c_str(), id, &login); });
     // Listed by the search, but silent at its address: if it does not
     // answer a search there either, its address was changed and it has not
     // restarted yet.
     bool readdressed = false;
     if (result == KX_E_TIMEOUT && !target_.answered && !address_.empty()) {
         kx_device_record answer{};
-        const int32_t asked = traced("kx_search_one " + address_,
+        const int32_t asked = traced(ctx_, "kx_search_one " + address_,
                                      [&] { return kx_search_one(address_.c_str(), &answer); });
         readdressed = asked != KX_OK || !same_device(answer, target_.record);
     }
     if (readdressed && family_->reached_by_identifier) {
         address_.clear();
-        result = traced("kx_login " + label() + " by identifier",
+        result = traced(ctx_, "kx_login " + label() + " by identifier",
                         [&] { return kx_login("", id, &login); });
     }
     if (result == KX_OK) {
@@ -399,21 +382,23 @@ bool session::login(const std::string &password) {
 bool session::read(kx_settings_record &settings) {
     std::memset(&settings, 0, sizeof settings);
     const uint8_t *id = target_.record.device_id;
-    int32_t result = traced("kx_read_setting " + label(), [&] {
+    int32_t result = traced(ctx_, "kx_read_setting " + label(), [&] {
         return kx_read_setting(address_.c_str(), id, &settings, &target_.record);
     });
     if (result == KX_E_TIMEOUT && !fallback_.empty()) {
         address_ = fallback_;
         fallback_.clear();
-        result = traced("kx_read_setting " + label() + " at " + address_, [&] {
+        result = traced(ctx_, "kx_read_setting " + label() + " at " + address_, [&] {
             return kx_read_setting(address_.c_str(), id, &settings, &target_.record);
         });
     }
-    return result == KX_OK || failed("settings read", result);
+    if (result != KX_OK) return failed("settings read", result);
+    ctx_.watcher().settings_read(target_, settings);
+    return true;
 }
 
 bool session::write(const kx_settings_record &settings) {
-    const int32_t result = traced("kx_write_setting " + label(), [&] {
+    const int32_t result = traced(ctx_, "kx_write_setting " + label(), [&] {
         return kx_write_setting(address_.c_str(), target_.record.device_id, &settings,
                                 &target_.record);
     });
@@ -430,7 +415,7 @@ void session::readdressed(const std::string &new_address) {
 bool session::close() {
     if (!logged_in_) return true;
     logged_in_ = false;
-    const int32_t result = traced("kx_logout " + label(), [&] {
+    const int32_t result = traced(ctx_, "kx_logout " + label(), [&] {
         return kx_logout(address_.c_str(), target_.record.device_id, &target_.record);
     });
     return result == KX_OK || failed("logout", result);

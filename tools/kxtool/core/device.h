@@ -2,54 +2,32 @@
 // named by its address is asked directly (a single-device search); the full
 // search (kx_discover) runs at most once per command, when a device is named
 // by its identifier, does not answer at its address, or all are wanted.
-// Every library call is traced on stderr when verbose; failures are returned
+// Every library call is traced through the context; failures are returned
 // as texts that name the device and what did not happen.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "context.h"
 #include "fields.h"
 #include "kxconf.h"
 
 namespace kxtool {
 
-// Exit codes, documented in kxtool --help.
-constexpr int exit_ok = 0;
-constexpr int exit_failed = 1;   // a device operation failed or a value was not kept
-constexpr int exit_refused = 2;  // usage error or a value refused before anything was sent
-constexpr int exit_not_found = 3;
-constexpr int exit_incomplete = 4;  // the search may have missed devices
-
-void set_verbose(bool on);
-bool verbose();
-// Prints one library call's result and time when verbose.
-void trace(const std::string &call, int32_t result, double milliseconds);
-// Runs one library call, traced; returns its result.
-template <typename Call>
-int32_t traced(const std::string &call, Call &&run) {
-    const auto start = std::chrono::steady_clock::now();
-    const int32_t result = run();
-    const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-    trace(call, result, took.count());
-    return result;
-}
-// "kxtool: " + message on stderr.
-void complain(const std::string &message);
 // What did not happen, for a failed call: "no answer from 10.1.0.7
 // (0.16.10.0.0.7) to the login within 1 s".
 std::string failure_text(const std::string &device, const std::string &operation, int32_t result);
 
-// The adapters a command works through: every one (the default, with the
-// library's every-adapter option), or the one with this address. Empty on
-// success, otherwise why not.
-std::string use_interface(const std::string &address);
+// The adapters a job works through: every one (the default, with the
+// library's every-adapter option), or the one with this address, kept in
+// ctx. Empty on success, otherwise why not.
+std::string use_interface(context &ctx, const std::string &address);
 // Whether an address lies on the adapter chosen with --interface (always
 // true without one).
-bool in_scope(const std::string &address);
+bool in_scope(const context &ctx, const std::string &address);
 
 // One kx_discover, with the devices outside --interface's adapter left out.
 struct search_result {
@@ -63,7 +41,7 @@ struct search_result {
     }
     bool incomplete() const { return result == KX_INCOMPLETE || result == KX_E_CAPACITY; }
 };
-search_result full_search();
+search_result full_search(const context &ctx);
 
 // Same family and identifier: the same device.
 bool same_device(const kx_device_record &a, const kx_device_record &b);
@@ -72,7 +50,7 @@ bool same_device(const kx_device_record &a, const kx_device_record &b);
 // configured address than the one asked (a device re-addressed, or another
 // device's late answer to an earlier request) counts only when the same
 // device, or one configured with this address, answers a second request.
-int32_t search_at(const std::string &address, kx_device_record &answer);
+int32_t search_at(const context &ctx, const std::string &address, kx_device_record &answer);
 // Whether this device (family and identifier) answers at the address, never
 // judged by the first datagram alone nor by kx_search_one's 100 ms wait for
 // family A: without an answer in that time, family B is asked with its own
@@ -80,7 +58,7 @@ int32_t search_at(const std::string &address, kx_device_record &answer);
 // by identifier), each waiting 1 s, and asked once more when a stray
 // datagram spoiled the reply. answer: what the device reported (its
 // configured address; family A's firmware when it was read).
-bool answers_at(const std::string &address, const kx_device_record &device,
+bool answers_at(const context &ctx, const std::string &address, const kx_device_record &device,
                 kx_device_record &answer);
 // Empty when a device of the family takes the password; otherwise why not.
 std::string password_refusal(const family_traits &family, const std::string &password);
@@ -103,7 +81,7 @@ std::string configured_address(const kx_device_record &record);
 class finder {
   public:
     // only: the family a device must be of (--family), or null for any.
-    explicit finder(const family_traits *only) : only_(only) {}
+    finder(const context &ctx, const family_traits *only) : ctx_(ctx), only_(only) {}
 
     // DEVICE, an address or identifier; exit_ok, or the exit code and error.
     int find(const std::string &wanted, target &out, std::string &error);
@@ -120,6 +98,7 @@ class finder {
     // of two devices with one identifier, which the search lists once).
     void warn_if_shared(const kx_device_record &answer) const;
 
+    const context &ctx_;
     const family_traits *only_;
     std::optional<search_result> found_;
     // The answers of devices named by address, checked by warn_if_shared
@@ -130,7 +109,7 @@ class finder {
 // A conversation with one device; logged out on every path once logged in.
 class session {
   public:
-    explicit session(const target &t);
+    session(const context &ctx, const target &t);
     ~session() { close(); }
     session(const session &) = delete;
     session &operator=(const session &) = delete;
@@ -153,6 +132,7 @@ class session {
   private:
     bool failed(const std::string &operation, int32_t result);
 
+    const context &ctx_;
     target target_;
     const family_traits *family_;
     std::string address_;

@@ -489,6 +489,30 @@ std::string words_text(const field &f, const family_traits &family) {
     return text;
 }
 
+std::string field_takes(const field &f, const family_traits &family) {
+    const range r = range_of(family, f);
+    switch (f.type) {
+        case kind::family:
+            return std::to_string(family.code) + " (read-only)";
+        case kind::identifier:
+            return "six numbers 0 to 255 joined by dots (read-only)";
+        case kind::address:
+            return "a dotted IPv4 address";
+        case kind::baud:
+            return speeds_text(family);
+        case kind::text:
+            return "text of at most " + std::to_string(r.max) + " characters" +
+                   (f.writable ? "" : " (read-only)");
+        case kind::number:
+            break;
+    }
+    if (r.min > r.max) return "not carried";
+    std::string text = r.min == r.max ? std::to_string(r.min) + " only"
+                                      : std::to_string(r.min) + " to " + std::to_string(r.max);
+    const std::string words = words_text(f, family);
+    return words.empty() ? text : text + ": " + words;
+}
+
 nlohmann::json typed_value(const field &f, const std::string &text) {
     uint32_t n = 0;
     if ((f.type == kind::number || f.type == kind::baud || f.type == kind::family) &&

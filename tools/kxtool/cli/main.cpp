@@ -1,7 +1,7 @@
 // kxtool: finds, backs up, configures and restores device servers on the
 // local network from the command line, through the library's exported
-// functions only. This file is the command line; commands.cpp and info.cpp
-// hold the commands.
+// functions only. This file is the command line: it parses the arguments,
+// calls the core (core/core.h) and prints what it returns (print.h).
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
@@ -11,10 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "change.h"
-#include "commands.h"
-#include "device.h"
-#include "fields.h"
+#include "core/core.h"
+#include "print.h"
 
 #ifndef KXTOOL_VERSION
 #define KXTOOL_VERSION "unknown"
@@ -23,6 +21,129 @@
 namespace {
 
 using namespace kxtool;
+using cli::complain;
+
+// What the command line set, for whichever command was given.
+struct options {
+    std::vector<std::string> devices;       // DEVICE arguments
+    bool all = false;                       // --all
+    const family_traits *family = nullptr;  // --family
+    std::string password;
+    bool as_json = false;
+    bool dry_run = false;
+    bool force = false;  // set, restore, apply: write an address another device answers at
+    bool with_password = false;
+    std::string dir;   // save --dir
+    std::string file;  // restore, diff, apply
+    bool clone = false;
+    std::vector<std::string> set;          // restore --set
+    std::vector<std::string> assignments;  // set's KEY=VALUE
+    std::string value;                     // the quick settings' value
+};
+
+selection selected(const options &o) { return {o.devices, o.all, o.family}; }
+
+// A single device's job: its data, or its failure.
+int show_one(const job_result &job, const options &o, bool save) {
+    if (job.code != exit_ok) return cli::print_failure(job);
+    const kx_settings_record &settings = *job.rows.front().settings;
+    if (save || o.as_json)
+        fmt::print("{}\n", settings_json(settings, o.with_password).dump(2));
+    else
+        cli::print_settings(settings);
+    return exit_ok;
+}
+
+int set_command(const context &ctx, const options &o) {
+    set_request request{o.devices.front(), o.family, {}, o.password, o.dry_run, o.force};
+    std::string error;
+    for (const std::string &a : o.assignments)
+        if (!parse_assignment(a, request.changes, error)) {
+            complain(error + "; nothing was sent");
+            return exit_refused;
+        }
+    const job_result job = set_settings(ctx, request);
+    if (job.code != exit_ok) return cli::print_failure(job);
+    const device_row &row = job.rows.front();
+    if (o.dry_run) {
+        for (const difference &d : row.differences) fmt::print("{}\n", d.text());
+        if (row.differences.empty()) fmt::print("no change\n");
+    } else {
+        for (const auto &[f, value] : request.changes)
+            fmt::print("{} = {}\n", f->name, value_text(*row.settings, *f));
+    }
+    return exit_ok;
+}
+
+int restore_command(const context &ctx, const options &o) {
+    restore_request request;
+    std::string error;
+    if (!read_json_file(o.file, request.backup, error)) {
+        complain(error + "; nothing was sent");
+        return exit_refused;
+    }
+    request.device = o.devices.front();
+    request.family = o.family;
+    request.source = o.file;
+    request.clone = o.clone;
+    request.set = o.set;
+    request.password = o.password;
+    request.dry_run = o.dry_run;
+    request.force = o.force;
+    const job_result job = restore_settings(ctx, request);
+    if (job.code != exit_ok) return cli::print_failure(job);
+    const device_row &row = job.rows.front();
+    for (const difference &d : row.differences) fmt::print("{}\n", d.text());
+    std::string left;
+    for (const std::string &name : row.left_alone) left += (left.empty() ? "" : ", ") + name;
+    if (!left.empty()) fmt::print("left as they are (identity of this device): {}\n", left);
+    if (o.dry_run)
+        fmt::print("{}: {} difference(s) from {}; nothing written\n", row.name,
+                   row.differences.size(), o.file);
+    else if (row.differences.empty())
+        fmt::print("{}: already as in {}; nothing written\n", row.name, o.file);
+    else
+        fmt::print("{}: {} setting(s) restored from {}\n", row.name, row.differences.size(),
+                   o.file);
+    return exit_ok;
+}
+
+int apply_command(const context &ctx, const options &o) {
+    apply_request request;
+    std::string error;
+    if (!read_json_file(o.file, request.entries, error)) {
+        complain(error + "; nothing was sent");
+        return exit_refused;
+    }
+    request.source = o.file;
+    request.family = o.family;
+    request.password = o.password;
+    request.dry_run = o.dry_run;
+    request.force = o.force;
+    const job_result job = apply_settings(ctx, request);
+    if (!job.error.empty()) return cli::print_failure(job);
+    cli::print_batch(job, o.as_json, false);
+    return job.code;
+}
+
+int show_command(const context &ctx, const options &o, bool save) {
+    read_request request{selected(o), o.password, o.dir, o.with_password};
+    const job_result job = read_devices(ctx, request);
+    if (!job.batch) return show_one(job, o, save);
+    if (!job.error.empty()) return cli::print_failure(job);
+    return cli::print_batch(job, o.as_json, !save);
+}
+
+int quick_command(const context &ctx, const std::string &name, const options &o) {
+    const job_result job = quick_setting(ctx, {name, o.value, selected(o), o.password});
+    if (!job.batch) {
+        if (job.code != exit_ok) return cli::print_failure(job);
+        fmt::print("{}: {}\n", job.rows.front().name, job.rows.front().detail);
+        return exit_ok;
+    }
+    if (!job.error.empty()) return cli::print_failure(job);
+    return cli::print_batch(job, o.as_json, false);
+}
 
 std::string footer() {
     return "DEVICE is a device's address (10.1.0.7), asked directly, or its identifier\n"
@@ -285,7 +406,6 @@ int main(int argc, char **argv) {
         const int code = app.exit(e);
         return code == 0 ? exit_ok : exit_refused;
     }
-    set_verbose(verbose);
 
     if (crc->parsed()) {
         const int32_t value = cal_crc(reinterpret_cast<const uint8_t *>(text.data()),
@@ -296,7 +416,10 @@ int main(int argc, char **argv) {
     if (!s.family.empty())
         for (const kxtools::family_traits &f : kxtools::families)
             if ((s.family[0] | 0x20) == (f.letter[0] | 0x20)) o.family = &f;
-    if (fields->parsed()) return fields_command(o);
+    if (fields->parsed()) {
+        cli::print_fields(o.family);
+        return exit_ok;
+    }
 
     if (!one_device.empty()) o.devices = {one_device};
     // What the command line cannot check alone.
@@ -334,22 +457,24 @@ int main(int argc, char **argv) {
         complain(error + "; nothing was sent");
         return exit_refused;
     }
-    if (const std::string why = use_interface(interface_address); !why.empty()) {
+    context ctx;
+    cli::print_to_terminal(ctx, verbose, show->parsed() && !o.as_json);
+    if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
         complain(why + "; nothing was sent");
         return exit_refused;
     }
 
-    if (search->parsed()) return search_command(o);
-    if (show->parsed()) return show_command(o, false);
-    if (save->parsed()) return show_command(o, true);
-    if (set->parsed()) return set_command(o);
-    if (restore->parsed()) return restore_command(o);
+    if (search->parsed()) return cli::print_search(search_devices(ctx), o.as_json);
+    if (show->parsed()) return show_command(ctx, o, false);
+    if (save->parsed()) return show_command(ctx, o, true);
+    if (set->parsed()) return set_command(ctx, o);
+    if (restore->parsed()) return restore_command(ctx, o);
     if (diff->parsed()) {
         o.dry_run = true;
-        return restore_command(o);
+        return restore_command(ctx, o);
     }
-    if (apply->parsed()) return apply_command(o);
-    if (quick_app != nullptr) return quick_command(quick_app->get_name(), o);
-    if (doctor->parsed()) return doctor_command(o);
+    if (apply->parsed()) return apply_command(ctx, o);
+    if (quick_app != nullptr) return quick_command(ctx, quick_app->get_name(), o);
+    if (doctor->parsed()) return cli::print_doctor(diagnose(ctx));
     return exit_refused;
 }
