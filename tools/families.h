@@ -54,6 +54,12 @@ struct family_traits {
     // device. Family A cannot: its reads and logouts end with "O", which a
     // broadcast would send to every family A device.
     bool reached_by_identifier;
+    // Whether a write ends with a closing datagram sent by broadcast (family
+    // A's "E"), which a device that holds changes of a write left half-sent
+    // (by a program killed in the middle of it) would take as its own end
+    // too. kxtool first abandons any such write with the family's logout by
+    // broadcast ("O"), which ends every device's conversation.
+    bool write_closes_by_broadcast;
 };
 
 namespace detail {
@@ -101,8 +107,8 @@ inline constexpr uint8_t quick_parity_a[] = {0, 2, 1, 3, 4};
 
 inline constexpr family_traits families[] = {
     {KX_FAMILY_A, "A", detail::speeds_a, 0, 0, detail::limits_a, detail::words_a,
-     detail::quick_parity_a, false},
-    {KX_FAMILY_B, "B", {}, 100, 6553500, detail::limits_b, detail::words_b, {}, true},
+     detail::quick_parity_a, false, true},
+    {KX_FAMILY_B, "B", {}, 100, 6553500, detail::limits_b, detail::words_b, {}, true, false},
 };
 
 inline const family_traits *family_by_code(uint32_t code) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/core.h"
+#include "interrupt.h"
 #include "print.h"
 
 #ifndef KXTOOL_VERSION
@@ -458,6 +459,7 @@ int main(int argc, char **argv) {
         return exit_refused;
     }
     context ctx;
+    ctx.stop = &cli::catch_interrupts();
     cli::print_to_terminal(ctx, verbose, show->parsed() && !o.as_json);
     if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
         complain(why + "; nothing was sent");

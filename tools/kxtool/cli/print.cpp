@@ -132,7 +132,10 @@ int print_search(const search_report &report, bool as_json) {
                    any_note ? "note" : ""});
         for (const auto &r : rows) print_row(r);
     }
-    if (report.incomplete) complain("warning: " + report.problem);
+    if (report.code == exit_interrupted)
+        complain(report.problem);
+    else if (report.incomplete)
+        complain("warning: " + report.problem);
     return report.code;
 }
 

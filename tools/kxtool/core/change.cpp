@@ -200,7 +200,13 @@ change_outcome change_settings(const context &ctx, const target &device,
         outcome.error = label(device) + ": " + why + "; nothing was sent to it";
         return outcome;
     }
+    if (ctx.stopping()) {
+        outcome.code = exit_interrupted;
+        outcome.error = "interrupted: nothing was sent to " + label(device);
+        return outcome;
+    }
     session s(ctx, device);
+    if (!dry_run) s.abandon_half_writes();
     kx_settings_record current;
     if (!s.login(password) || !s.read(current)) {
         s.close();
@@ -215,6 +221,13 @@ change_outcome change_settings(const context &ctx, const target &device,
     if (dry_run || outcome.differences.empty()) {
         if (!s.close()) outcome.code = exit_failed;
         outcome.error = s.error();
+        return outcome;
+    }
+    if (ctx.stopping()) {
+        // Not begun, so not started: the device keeps what it had.
+        s.close();
+        outcome.code = exit_interrupted;
+        outcome.error = "interrupted before the write; nothing was written to " + label(device);
         return outcome;
     }
     if (!s.write(wanted)) {

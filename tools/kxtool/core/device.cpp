@@ -223,6 +223,10 @@ void finder::warn_if_shared(const kx_device_record &answer) const {
 }
 
 int finder::find(const std::string &wanted, target &out, std::string &error) {
+    if (ctx_.stopping()) {
+        error = "interrupted before " + wanted + " was looked for; nothing was sent to it";
+        return exit_interrupted;
+    }
     const bool by_address = valid_address(wanted);
     // What the address gave instead of the device wanted, and its exit code.
     std::string at_address;
@@ -335,6 +339,12 @@ bool session::failed(const std::string &operation, int32_t result) {
     // The first failure is the one to report; a logout after it adds nothing.
     if (error_.empty()) error_ = failure_text(label(), operation, result);
     return false;
+}
+
+void session::abandon_half_writes() {
+    if (!family_->write_closes_by_broadcast) return;
+    traced(ctx_, "kx_logout by broadcast (abandons any write left half-sent)",
+           [&] { return kx_logout("", target_.record.device_id, &target_.record); });
 }
 
 bool session::login(const std::string &password) {

@@ -114,6 +114,11 @@ class session {
     session(const session &) = delete;
     session &operator=(const session &) = delete;
 
+    // Before a write: abandons, where the family's write ends by broadcast,
+    // any write another program left half-sent on a device, which that end
+    // would otherwise complete. Ends every device's conversation of the
+    // family, so it comes before the login.
+    void abandon_half_writes();
     bool login(const std::string &password);
     bool read(kx_settings_record &settings);
     bool write(const kx_settings_record &settings);

@@ -48,6 +48,7 @@ void run_devices(const context &ctx, job_result &job, size_t count,
         }
         ctx.report({progress::step::device_started, i + 1, count, name, nullptr, 0});
         job.rows.push_back(work(i));
+        if (job.rows.back().code == exit_interrupted) job.interrupted = true;
         ctx.report({progress::step::device_done, i + 1, count, name, &job.rows.back(), 0});
     }
 }
@@ -62,6 +63,10 @@ int batch_code(const job_result &job) {
 
 int read_settings(const context &ctx, const target &t, const std::string &password,
                   kx_settings_record &settings, std::string &error) {
+    if (ctx.stopping()) {
+        error = "interrupted: nothing was sent to " + label(t);
+        return exit_interrupted;
+    }
     if (error = password_refusal(*family_by_code(t.record.family), password); !error.empty()) {
         error = label(t) + ": " + error + "; nothing was sent to it";
         return exit_refused;

@@ -64,8 +64,22 @@ search_report search_devices(const context &ctx) {
         report.code = found.incomplete() ? exit_incomplete : exit_not_found;
         return report;
     }
-    for (const kx_device_record &d : found.devices) report.devices.push_back(probe_device(ctx, d));
-    if (found.incomplete()) {
+    for (const kx_device_record &d : found.devices) {
+        if (!ctx.stopping()) {
+            report.devices.push_back(probe_device(ctx, d));
+            continue;
+        }
+        search_entry unchecked;
+        unchecked.record = d;
+        unchecked.configured = configured_address(d);
+        unchecked.firmware = shown_text(d.firmware_version, sizeof d.firmware_version);
+        unchecked.note = "interrupted: not checked at this address";
+        report.devices.push_back(unchecked);
+    }
+    if (ctx.stopping()) {
+        report.problem = "interrupted: the devices not checked are marked";
+        report.code = exit_interrupted;
+    } else if (found.incomplete()) {
         report.problem = found.problem;
         report.code = exit_incomplete;
     }

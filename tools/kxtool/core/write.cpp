@@ -81,6 +81,7 @@ device_row quick_row(const context &ctx, const quick_request &request, const fie
                           "device answers there. Nothing was sent to it (name the address it "
                           "answers at)");
     checked.answered = true;
+    if (ctx.stopping()) return refuse(exit_interrupted, "interrupted: nothing was sent to " + who);
     const char *address = checked.address.c_str();
     const void *record = &checked.record;
     const std::string call = name == "databits" ? "kx_setting_databit" : "kx_setting_" + name;
