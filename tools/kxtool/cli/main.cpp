@@ -6,8 +6,6 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -242,15 +240,7 @@ void add_batch(CLI::App *command, shared &s, bool json) {
 std::string resolve_password(const password_source &p, std::string &password) {
     if (p.was_given() && !p.file.empty()) return "--password and --password-file: give one";
     if (!p.file.empty()) {
-        std::error_code ignored;
-        std::ifstream in(p.file, std::ios::binary);
-        if (!in || std::filesystem::is_directory(p.file, ignored))
-            return "--password-file: cannot read " + p.file;
-        // An empty file is an empty password; a read that fails is no password at all.
-        if (!std::getline(in, password) && (in.bad() || !in.eof()))
-            return "--password-file: cannot read " + p.file;
-        while (!password.empty() && (password.back() == '\r' || password.back() == '\n'))
-            password.pop_back();
+        if (std::string error; !read_password_file(p.file, password, error)) return error;
     } else if (p.was_given()) {
         password = p.given;
     } else if (const char *env = std::getenv("KXCONF_PASSWORD"); env != nullptr) {

@@ -1,6 +1,5 @@
 // kxtool show and save: log in, read, log out; save also to one file each.
 #include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "jobs.h"
@@ -56,6 +55,20 @@ job_result read_devices(const context &ctx, const read_request &request) {
             device_row row;
             row.name = w.name;
             row.device = w.device;
+            const std::string id = identifier_text(w.device.record.device_id);
+            const std::string file =
+                id +
+                (same_identifier[id] > 1 ? std::string("-") + family_letter(w.device.record.family)
+                                         : "") +
+                ".json";
+            const std::string path = (std::filesystem::path(request.dir) / file).string();
+            if (!request.dir.empty()) {
+                if (row.detail = refused_target(path); !row.detail.empty()) {
+                    row.code = exit_failed;
+                    row.detail += "; nothing was sent to the device";
+                    return row;
+                }
+            }
             kx_settings_record settings;
             row.code = read_settings(ctx, w.device, request.password, settings, row.detail);
             if (row.code != exit_ok) return row;
@@ -64,21 +77,14 @@ job_result read_devices(const context &ctx, const read_request &request) {
                 row.detail = "shown";
                 return row;
             }
-            const std::string id = identifier_text(w.device.record.device_id);
-            const std::string file =
-                id +
-                (same_identifier[id] > 1 ? std::string("-") + family_letter(settings.family) : "") +
-                ".json";
-            const std::string path = (std::filesystem::path(request.dir) / file).string();
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            out << settings_json(settings, request.with_password).dump(2) << "\n";
-            out.close();
-            if (out) {
+            std::string error;
+            if (replace_file(path, settings_json(settings, request.with_password).dump(2) + "\n",
+                             request.with_password, error)) {
                 row.detail = "saved to " + path;
                 row.file = path;
             } else {
                 row.code = exit_failed;
-                row.detail = "cannot write " + path;
+                row.detail = error;
             }
             return row;
         });
