@@ -110,6 +110,7 @@ int print_search(const search_report &report, bool as_json) {
         one["firmware_version"] = e.firmware;
         one["answers"] = e.answers;
         if (e.configured != listed) one["configured_address"] = e.configured;
+        if (!e.note.empty()) one["note"] = e.note;
         list.push_back(one);
         rows.push_back({family_letter(d.family), shown_text(listed.c_str(), listed.size()),
                         identifier_text(d.device_id),
@@ -196,6 +197,10 @@ int print_doctor(const doctor_report &report) {
             "  configured outside every adapter's subnet: {} (not reachable at their "
             "addresses)\n",
             report.elsewhere);
+    for (const std::string &text : report.shared)
+        fmt::print(
+            "  {} (kxtool tells them apart by their identifiers; give one another address)\n",
+            text);
     if (report.incomplete) fmt::print("  {}\n", report.search_problem);
     return report.problem ? exit_failed : exit_ok;
 }

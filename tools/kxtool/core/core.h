@@ -139,7 +139,8 @@ struct doctor_report {
     std::string search_problem;
     size_t found = 0;
     std::vector<std::pair<std::string, int>> per_adapter;  // "name subnet", devices on it
-    int elsewhere = 0;  // configured outside every adapter's subnet
+    int elsewhere = 0;                // configured outside every adapter's subnet
+    std::vector<std::string> shared;  // two devices with one address, named
     bool incomplete = false;
     bool problem = false;
 };

@@ -2,8 +2,11 @@
 
 #include <fmt/core.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <utility>
 
 #include "adapters.h"
 
@@ -88,16 +91,33 @@ bool in_scope(const context &ctx, const std::string &address) {
     return !ctx.interface || (address_value(address, value) && ctx.interface->holds(value));
 }
 
+std::string configured_address(const kx_device_record &record) {
+    return kxtools::field_text(record.ip_address, sizeof record.ip_address);
+}
+
+bool same_device(const kx_device_record &a, const kx_device_record &b) {
+    return a.family == b.family && std::memcmp(a.device_id, b.device_id, sizeof a.device_id) == 0;
+}
+
 search_result full_search(const context &ctx) {
     search_result found;
-    found.devices.resize(discovery_capacity);
-    int32_t count = 0;
-    found.result = traced(ctx, "kx_discover", [&] {
-        return kx_discover(found.devices.data(), discovery_capacity, &count,
-                           KX_SEARCH_ALL_INTERFACES);
-    });
-    if (!found.listed()) count = 0;
-    found.devices.resize(static_cast<size_t>(count < 0 ? 0 : count));
+    std::vector<kx_device_record> round(discovery_capacity);
+    const int rounds = std::max(ctx.search_rounds, 1);
+    for (int r = 0; r < rounds; ++r) {
+        int32_t count = 0;
+        const int32_t result = traced(ctx, "kx_discover", [&] {
+            return kx_discover(round.data(), discovery_capacity, &count, KX_SEARCH_ALL_INTERFACES);
+        });
+        // The worst round decides: a failure, then a list that may miss devices.
+        const bool listed = result == KX_OK || result == KX_INCOMPLETE || result == KX_E_CAPACITY;
+        if (r == 0 || !listed || (found.listed() && result != KX_OK)) found.result = result;
+        if (!listed) break;
+        for (int32_t i = 0; i < count; ++i)
+            if (std::none_of(found.devices.begin(), found.devices.end(),
+                             [&](const kx_device_record &d) { return same_device(d, round[i]); }))
+                found.devices.push_back(round[i]);
+    }
+    if (!found.listed()) found.devices.clear();
     std::erase_if(found.devices,
                   [&](const kx_device_record &d) { return !in_scope(ctx, configured_address(d)); });
     if (found.result == KX_INCOMPLETE)
@@ -118,18 +138,45 @@ search_result full_search(const context &ctx) {
     return found;
 }
 
-std::string configured_address(const kx_device_record &record) {
-    return kxtools::field_text(record.ip_address, sizeof record.ip_address);
+std::vector<const kx_device_record *> search_result::sharing(const kx_device_record &device) const {
+    std::vector<const kx_device_record *> others;
+    const std::string address = configured_address(device);
+    if (!valid_device_address(address)) return others;  // 0.0.0.0 is nobody's address
+    for (const kx_device_record &d : devices)
+        if (!same_device(d, device) && configured_address(d) == address) others.push_back(&d);
+    return others;
+}
+
+std::string shared_address_text(const kx_device_record &device,
+                                const std::vector<const kx_device_record *> &others) {
+    std::string names =
+        std::string(family_letter(device.family)) + " " + identifier_text(device.device_id);
+    for (size_t i = 0; i < others.size(); ++i)
+        names += (i + 1 < others.size() ? ", " : " and ") +
+                 std::string(family_letter(others[i]->family)) + " " +
+                 identifier_text(others[i]->device_id);
+    return fmt::format("{} devices have the address {}: {}",
+                       others.size() + 1 == 2 ? "two" : "several", configured_address(device),
+                       names);
+}
+
+std::vector<std::string> shared_addresses(const search_result &found) {
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < found.devices.size(); ++i) {
+        const auto others = found.sharing(found.devices[i]);
+        const bool first = std::none_of(others.begin(), others.end(), [&](const auto *other) {
+            return other < &found.devices[i];
+        });
+        if (!others.empty() && first)
+            texts.push_back(shared_address_text(found.devices[i], others));
+    }
+    return texts;
 }
 
 std::string label(const target &t) {
-    const std::string address = t.address.empty() ? configured_address(t.record) : t.address;
-    return shown_text(address.c_str(), address.size()) + " (" +
+    if (t.address.empty()) return identifier_text(t.record.device_id) + " (broadcast)";
+    return shown_text(t.address.c_str(), t.address.size()) + " (" +
            identifier_text(t.record.device_id) + ")";
-}
-
-bool same_device(const kx_device_record &a, const kx_device_record &b) {
-    return a.family == b.family && std::memcmp(a.device_id, b.device_id, sizeof a.device_id) == 0;
 }
 
 int32_t search_at(const context &ctx, const std::string &address, kx_device_record &answer) {
@@ -150,44 +197,15 @@ int32_t search_at(const context &ctx, const std::string &address, kx_device_reco
     return second == KX_OK ? KX_E_TIMEOUT : second;
 }
 
-namespace {
-
-// One request that waits 1 s for this device's answer at the address.
-int32_t patient_check(const context &ctx, const std::string &address,
-                      const kx_device_record &device, kx_device_record &answer) {
+identity identify_at(const context &ctx, const std::string &address, const kx_device_record &device,
+                     kx_device_record &answer) {
     answer = {};
-    if (device.family == KX_FAMILY_B)
-        return traced(ctx, "kxb_search_one " + address,
-                      [&] { return kxb_search_one(address.c_str(), &answer); });
-    kx_settings_record settings{};
-    const int32_t read = traced(ctx, "kx_read_setting " + address, [&] {
-        return kx_read_setting(address.c_str(), device.device_id, &settings, &device);
-    });
-    if (read == KX_OK) {
-        // The read selected the device by its identifier.
-        answer.family = device.family;
-        std::memcpy(answer.device_id, device.device_id, sizeof answer.device_id);
-        std::memcpy(answer.ip_address, settings.ip_address, sizeof answer.ip_address);
-        std::memcpy(answer.firmware_version, settings.firmware_version,
-                    sizeof answer.firmware_version);
-    }
-    return read;
-}
-
-}  // namespace
-
-bool answers_at(const context &ctx, const std::string &address, const kx_device_record &device,
-                kx_device_record &answer) {
-    answer = {};
-    if (!valid_device_address(address)) return false;  // never by broadcast
-    // Another device's answer (twice): that device is the one at this address.
-    if (search_at(ctx, address, answer) == KX_OK) return same_device(answer, device);
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        const int32_t result = patient_check(ctx, address, device, answer);
-        if (result == KX_OK) return same_device(answer, device);
-        if (result == KX_E_TIMEOUT) break;
-    }
-    return false;
+    if (!valid_device_address(address)) return identity::nobody;  // never by broadcast
+    int32_t result = search_at(ctx, address, answer);
+    // An answer later than the first search's wait arrives during the second.
+    if (result == KX_E_TIMEOUT) result = search_at(ctx, address, answer);
+    if (result != KX_OK) return identity::nobody;
+    return same_device(answer, device) ? identity::this_device : identity::another_device;
 }
 
 std::string password_refusal(const family_traits &family, const std::string &password) {
@@ -200,6 +218,7 @@ std::string password_refusal(const family_traits &family, const std::string &pas
 const search_result &finder::search() {
     if (!found_) {
         found_ = full_search(ctx_);
+        ctx_.watcher().search_finished(found_->devices, found_->listed() && !found_->incomplete());
         if (found_->incomplete()) ctx_.warn(found_->problem);
         for (const kx_device_record &answer : answered_) warn_if_shared(answer);
     }
@@ -220,6 +239,52 @@ void finder::warn_if_shared(const kx_device_record &answer) const {
                 "(a family A write selects its device by identifier and would change both)",
                 configured_address(answer), identifier_text(answer.device_id),
                 configured_address(d), family_letter(d.family)));
+}
+
+target finder::reach(const kx_device_record &listed, bool check) {
+    target t{listed, configured_address(listed), false, {}};
+    const auto others = search().sharing(listed);
+    for (const kx_device_record *other : others) t.sharing.push_back(*other);
+    if (!others.empty() && warned_.insert(t.address).second)
+        ctx_.warn(shared_address_text(listed, others) +
+                  "; kxtool tells them apart by their identifiers, and sends a quick setting to "
+                  "neither");
+    const bool same_family_there =
+        std::any_of(t.sharing.begin(), t.sharing.end(),
+                    [&](const kx_device_record &d) { return d.family == listed.family; });
+    const family_traits &family = *family_by_code(listed.family);
+    // A request to an address that is no device's would be a broadcast, and
+    // requests that do not name the device (family A's gets) reach every
+    // device at its address.
+    if (!valid_device_address(t.address) ||
+        (same_family_there && family.reached_by_identifier && !family.requests_name_device)) {
+        t.address.clear();
+        return t;
+    }
+    if (!check || same_family_there) return t;
+    kx_device_record answer{};
+    switch (identify_at(ctx_, t.address, listed, answer)) {
+        case identity::this_device:
+            t.answered = true;
+            break;
+        case identity::another_device:
+        case identity::nobody:
+            // Its address is another's, or nobody's yet: until it restarts
+            // it answers where it was (or it is too slow for the check).
+            if (!family.reached_by_identifier) break;
+            ctx_.warn(fmt::format(
+                "{} does not answer at {}, the address it is configured with{}; kxtool reaches "
+                "it by broadcast, selected by its identifier (its address was changed and it "
+                "has not restarted?)",
+                identifier_text(listed.device_id), t.address,
+                answer.family != 0
+                    ? fmt::format(" ({} {} answers there)", family_letter(answer.family),
+                                  identifier_text(answer.device_id))
+                    : std::string()));
+            t.address.clear();
+            break;
+    }
+    return t;
 }
 
 int finder::find(const std::string &wanted, target &out, std::string &error) {
@@ -246,7 +311,12 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
         if (asked == KX_OK && wanted_family(record.family)) {
             warn_if_shared(record);
             answered_.push_back(record);
-            out = {record, wanted, true};
+            out = {record, wanted, true, {}};
+            if (configured_address(record) != wanted)
+                ctx_.warn(fmt::format(
+                    "{} is configured with {}, which it takes when it restarts; until then it "
+                    "answers at {}",
+                    label(out), configured_address(record), wanted));
             return exit_ok;
         }
         if (asked == KX_OK && family_by_code(record.family) == nullptr) {
@@ -289,32 +359,37 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
         return at_address_code;
     }
     if (matches.size() > 1) {
-        error = by_address ? fmt::format(
-                                 "{} devices are configured with address {}; name one by "
-                                 "its identifier (kxtool search lists them); nothing was sent to "
-                                 "them",
-                                 matches.size(), wanted)
-                           : fmt::format(
-                                 "{} devices of different families have the identifier "
-                                 "{}; add {}; nothing was sent to them",
-                                 matches.size(), wanted, kxtools::family_choices("--family "));
+        error = by_address
+                    ? shared_address_text(*matches.front(), {matches.begin() + 1, matches.end()}) +
+                          "; name one by its identifier; nothing was sent to them"
+                    : fmt::format(
+                          "{} devices of different families have the identifier "
+                          "{}; add {}; nothing was sent to them",
+                          matches.size(), wanted, kxtools::family_choices("--family "));
         return exit_refused;
     }
-    out = {*matches.front(), configured_address(*matches.front()), false};
-    // Listed, but is it at the address it is configured with?
-    kx_device_record answer{};
-    out.answered = answers_at(ctx_, out.address, out.record, answer);
-    if (out.answered) return exit_ok;
-    if (family_by_code(out.record.family)->reached_by_identifier) {
-        out.address.clear();
-        return exit_ok;
+    out = reach(*matches.front(), true);
+    if (out.address.empty() && !family_by_code(out.record.family)->reached_by_identifier) {
+        error = configured_address(out.record) + " (" + identifier_text(out.record.device_id) +
+                ") does not answer at the address it is configured with, and a family " +
+                family_letter(out.record.family) +
+                " device is not reached by broadcast: name the address it answers from";
+        return exit_failed;
     }
-    error = label(out) +
-            " does not answer at the address it is configured with (a device takes a new "
-            "address when it restarts); a family " +
-            family_letter(out.record.family) +
-            " device is reached at the address it answers from: name that address";
-    return exit_failed;
+    return exit_ok;
+}
+
+int finder::look_for_others(target &t, std::string &error) {
+    if (t.address.empty()) return exit_ok;
+    const search_result &found = search();
+    if (!found.listed()) {
+        error = found.problem;
+        return exit_failed;
+    }
+    t.sharing.clear();
+    for (const kx_device_record &d : found.devices)
+        if (!same_device(d, t.record) && configured_address(d) == t.address) t.sharing.push_back(d);
+    return exit_ok;
 }
 
 int finder::every(std::vector<target> &out, std::string &error) {
@@ -323,17 +398,19 @@ int finder::every(std::vector<target> &out, std::string &error) {
         error = found.problem;
         return exit_failed;
     }
-    for (const kx_device_record &d : found.devices) {
-        if (!wanted_family(d.family)) continue;
-        // An address that is no device's would make a request a broadcast.
-        const std::string address = configured_address(d);
-        out.push_back({d, valid_device_address(address) ? address : std::string(), false});
-    }
+    for (const kx_device_record &d : found.devices)
+        if (wanted_family(d.family)) out.push_back(reach(d, false));
     return exit_ok;
 }
 
 session::session(const context &ctx, const target &t)
     : ctx_(ctx), target_(t), family_(family_by_code(t.record.family)), address_(t.address) {}
+
+std::string session::label() const {
+    target now = target_;
+    now.address = address_;
+    return kxtool::label(now);
+}
 
 bool session::failed(const std::string &operation, int32_t result) {
     // The first failure is the one to report; a logout after it adds nothing.
@@ -353,8 +430,6 @@ bool session::login(const std::string &password) {
         return false;
     }
     if (address_.empty() && !family_->reached_by_identifier) {
-        // By broadcast, its requests (and the closing "O") would reach every
-        // family A device.
         error_ = label() + " has no address it can be reached at; nothing was sent to it";
         return false;
     }
@@ -364,45 +439,50 @@ bool session::login(const std::string &password) {
     const uint8_t *id = target_.record.device_id;
     int32_t result =
         traced(ctx_, "kx_login " + label(), [&] { return kx_login(address_.c_str(), id, &login); });
-    // Listed by the search, but silent at its address: if it does not
-    // answer a search there either, its address was changed and it has not
-    // restarted yet.
-    bool readdressed = false;
-    if (result == KX_E_TIMEOUT && !target_.answered && !address_.empty()) {
+    // Listed by the search, but silent at its address: if another device or
+    // none answers a search there, its address was changed and it has not
+    // restarted yet, or it is slow; it is asked by broadcast, selected by
+    // its identifier.
+    if (result == KX_E_TIMEOUT && !target_.answered && !address_.empty() &&
+        family_->reached_by_identifier) {
         kx_device_record answer{};
-        const int32_t asked = traced(ctx_, "kx_search_one " + address_,
-                                     [&] { return kx_search_one(address_.c_str(), &answer); });
-        readdressed = asked != KX_OK || !same_device(answer, target_.record);
-    }
-    if (readdressed && family_->reached_by_identifier) {
-        address_.clear();
-        result = traced(ctx_, "kx_login " + label() + " by identifier",
-                        [&] { return kx_login("", id, &login); });
+        if (identify_at(ctx_, address_, target_.record, answer) != identity::this_device) {
+            address_.clear();
+            result = traced(ctx_, "kx_login " + label(), [&] { return kx_login("", id, &login); });
+        }
     }
     if (result == KX_OK) {
         logged_in_ = true;
         return true;
     }
-    failed("login", result);
-    if (readdressed && !family_->reached_by_identifier)
-        error_ += "; if its address was changed, name the address it answers from";
-    return false;
+    return failed("login", result);
 }
 
 bool session::read(kx_settings_record &settings) {
     std::memset(&settings, 0, sizeof settings);
     const uint8_t *id = target_.record.device_id;
-    int32_t result = traced(ctx_, "kx_read_setting " + label(), [&] {
-        return kx_read_setting(address_.c_str(), id, &settings, &target_.record);
-    });
-    if (result == KX_E_TIMEOUT && !fallback_.empty()) {
-        address_ = fallback_;
-        fallback_.clear();
-        result = traced(ctx_, "kx_read_setting " + label() + " at " + address_, [&] {
+    auto read_at = [&](const std::string &address) {
+        address_ = address;
+        return traced(ctx_, "kx_read_setting " + label(), [&] {
             return kx_read_setting(address_.c_str(), id, &settings, &target_.record);
         });
+    };
+    int32_t result = read_at(address_);
+    if (result == KX_E_TIMEOUT && !fallback_.empty()) {
+        const std::string fallback = std::exchange(fallback_, {});
+        result = read_at(fallback);
     }
     if (result != KX_OK) return failed("settings read", result);
+    if (settings.family != target_.record.family ||
+        std::memcmp(settings.device_id, id, sizeof settings.device_id) != 0) {
+        if (error_.empty())
+            error_ = fmt::format(
+                "{} answered the settings read as {} {}, not as {} {}: another device answers "
+                "there too; its settings were not taken",
+                label(), family_letter(settings.family), identifier_text(settings.device_id),
+                family_letter(target_.record.family), identifier_text(id));
+        return false;
+    }
     ctx_.watcher().settings_read(target_, settings);
     return true;
 }
@@ -416,10 +496,7 @@ bool session::write(const kx_settings_record &settings) {
 }
 
 void session::readdressed(const std::string &new_address) {
-    if (family_->reached_by_identifier)
-        address_.clear();
-    else
-        fallback_ = new_address;
+    if (!address_.empty()) fallback_ = new_address;
 }
 
 bool session::close() {

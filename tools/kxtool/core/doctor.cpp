@@ -62,6 +62,8 @@ doctor_report diagnose(const context &ctx) {
                                         [&](const auto &entry) { return entry.first == key; });
         if (a.up && !listed) report.per_adapter.emplace_back(key, per_adapter[key]);
     }
+    report.shared = shared_addresses(found);
+    if (!report.shared.empty()) report.problem = true;
     if (found.incomplete()) {
         report.problem = true;
         report.incomplete = true;

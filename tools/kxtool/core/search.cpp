@@ -1,6 +1,8 @@
 // kxtool search: every device that answers, checked at the address it lists.
 #include <fmt/core.h>
 
+#include <cstring>
+
 #include "core.h"
 
 namespace kxtool {
@@ -17,30 +19,54 @@ std::string nothing_answered() {
 }
 
 // What a search lists, checked at the address listed: whether the device
-// answers there, the address it is configured with, and its firmware.
-search_entry probe_device(const context &ctx, const kx_device_record &d) {
+// answers there as itself (the identity check; family A's search answer has
+// no firmware version, so there a read, which selects the device by its
+// identifier, is the check and gives the firmware), the address it is
+// configured with, and its firmware.
+search_entry probe_device(const context &ctx, const search_result &found,
+                          const kx_device_record &d) {
     search_entry p;
     p.record = d;
     const std::string listed = configured_address(d);
-    kx_device_record answer{};
-    p.answers = answers_at(ctx, listed, d, answer);
-    p.configured = p.answers ? configured_address(answer) : listed;
+    p.configured = listed;
     p.firmware = shown_text(d.firmware_version, sizeof d.firmware_version);
-    if (p.answers && p.firmware.empty())
-        p.firmware = shown_text(answer.firmware_version, sizeof answer.firmware_version);
-    if (p.answers && p.firmware.empty()) {
-        // A search answer without the firmware version (family A's): a read
-        // has it, and needs no login.
+    if (const auto others = found.sharing(d); !others.empty()) {
+        // Whichever answers first would pass for the other.
+        p.note = shared_address_text(d, others);
+        return p;
+    }
+    if (!valid_device_address(listed)) {
+        p.note = "configured with no address of its own; kxtool reaches it by its identifier";
+        return p;
+    }
+    if (p.firmware.empty()) {
         kx_settings_record settings{};
         const int32_t read = traced(ctx, "kx_read_setting " + listed, [&] {
             return kx_read_setting(listed.c_str(), d.device_id, &settings, &d);
         });
-        if (read == KX_OK)
+        p.answers = read == KX_OK && settings.family == d.family &&
+                    std::memcmp(settings.device_id, d.device_id, sizeof d.device_id) == 0;
+        if (p.answers) {
             p.firmware = shown_text(settings.firmware_version, sizeof settings.firmware_version);
+            p.configured = kxtools::field_text(settings.ip_address, sizeof settings.ip_address);
+            ctx.watcher().settings_read({d, listed, true, {}}, settings);
+        }
+    } else {
+        kx_device_record answer{};
+        const identity who = identify_at(ctx, listed, d, answer);
+        p.answers = who == identity::this_device;
+        if (p.answers) p.configured = configured_address(answer);
+        if (who == identity::another_device)
+            p.note = fmt::format(
+                "another device answers at this address ({} {}); this one takes it when it "
+                "restarts? kxtool reaches it by its identifier",
+                family_letter(answer.family), identifier_text(answer.device_id));
     }
-    if (!p.answers)
-        p.note = "does not answer at this address (changed, not yet restarted?)";
-    else if (p.configured != listed)
+    if (!p.answers && p.note.empty())
+        p.note =
+            "does not answer at this address (changed, not yet restarted?); kxtool reaches it by "
+            "its identifier";
+    else if (p.answers && p.configured != listed)
         p.note = "configured with " + p.configured;
     return p;
 }
@@ -66,7 +92,7 @@ search_report search_devices(const context &ctx) {
     }
     for (const kx_device_record &d : found.devices) {
         if (!ctx.stopping()) {
-            report.devices.push_back(probe_device(ctx, d));
+            report.devices.push_back(probe_device(ctx, found, d));
             continue;
         }
         search_entry unchecked;

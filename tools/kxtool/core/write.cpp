@@ -70,13 +70,24 @@ device_row quick_row(const context &ctx, const quick_request &request, const fie
                         who, family.letter, family.quick_parity.size() - 1));
     if (own_parity) argument = family.quick_parity[argument];
     // A quick setting carries no identifier: it changes whichever device
-    // answers at the address, so that must be this one.
+    // answers at the address (every one, where two do), so that must be
+    // this one alone.
     target checked = t;
+    for (const kx_device_record &other : t.sharing)
+        if (other.family == t.record.family)
+            return refuse(exit_failed,
+                          who + ": " + shared_address_text(t.record, {&other}) +
+                              "; a quick setting carries no identifier and would change "
+                              "whichever answers there. Nothing was sent to it (give one of them "
+                              "another address)");
     kx_device_record answer{};
-    if (!checked.answered && !answers_at(ctx, checked.address, checked.record, answer))
+    if (!checked.answered &&
+        identify_at(ctx, checked.address, checked.record, answer) != identity::this_device)
         return refuse(exit_failed,
                       who + " does not answer as itself at " +
-                          (checked.address.empty() ? "its configured address" : checked.address) +
+                          (checked.address.empty() ? configured_address(t.record) +
+                                                         ", the address it is configured with"
+                                                   : checked.address) +
                           ", and a quick setting carries no identifier: it would change whichever "
                           "device answers there. Nothing was sent to it (name the address it "
                           "answers at)");
@@ -290,6 +301,7 @@ job_result quick_setting(const context &ctx, const quick_request &request) {
         row.name = request.which.devices.front();
         target t;
         row.code = finds.find(row.name, t, row.detail);
+        if (row.code == exit_ok) row.code = finds.look_for_others(t, row.detail);
         if (row.code == exit_ok) row = quick_row(ctx, request, f, value, t);
         job.code = row.code;
         job.rows.push_back(row);
@@ -308,7 +320,8 @@ job_result quick_setting(const context &ctx, const quick_request &request) {
     run_devices(
         ctx, job, devices.size(), [&](size_t i) { return devices[i].name; },
         [&](size_t i) {
-            const wanted &w = devices[i];
+            wanted w = devices[i];
+            if (w.code == exit_ok) w.code = finds.look_for_others(w.device, w.error);
             return w.code != exit_ok ? missing_row(w) : quick_row(ctx, request, f, value, w.device);
         });
     job.incomplete = finds.incomplete();
