@@ -221,7 +221,10 @@ void add_family(CLI::App *command, shared &s, const std::string &what) {
 
 void add_force(CLI::App *command, options &o) {
     command->add_flag("--force", o.force,
-                      "write a new ip_address even where another device answers");
+                      "write an address that would lose the device all the same: one another "
+                      "device answers at, no device's address (0.0.0.0, broadcast, multicast, "
+                      "reserved, the subnet's own), a mask that is no mask, or an address on none "
+                      "of this host's subnets");
 }
 
 void add_interfaces_flag(CLI::App *command, shared &s) {

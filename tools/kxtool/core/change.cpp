@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "addresses.h"
+
 namespace kxtool {
 namespace {
 
@@ -65,6 +67,19 @@ std::string address_taken(const context &ctx, const target &device, const assign
             configured_address(other));
     }
     return {};
+}
+
+// Why the changes would lose the device (addresses, mask, gateway), or empty.
+std::string lost_device(const kx_settings_record &current, const kx_settings_record &wanted) {
+    std::string error;
+    const std::vector<adapter> host = list_adapters(error);
+    for (const field &f : settings_fields()) {
+        if (f.type != kind::address || value_json(current, f) == value_json(wanted, f)) continue;
+        const std::string value = value_json(wanted, f);
+        if (std::string why = lost_address(f.name, value, host); !why.empty())
+            return std::string(f.name) + "=" + value + ": " + why;
+    }
+    return lost_in_subnet(current, wanted, host);
 }
 
 }  // namespace
@@ -218,6 +233,13 @@ change_outcome change_settings(const context &ctx, const target &device,
     for (const auto &[f, value] : changes) put_value(wanted, *f, value, family);
     outcome.differences = differences(current, wanted);
     outcome.kept = current;
+    if (std::string lost = force ? std::string() : lost_device(current, wanted); !lost.empty()) {
+        s.close();
+        outcome.code = exit_refused;
+        outcome.error = s.label() + ": " + lost +
+                        " (--force writes it all the same); nothing was written to it";
+        return outcome;
+    }
     if (dry_run || outcome.differences.empty()) {
         if (!s.close()) outcome.code = exit_failed;
         outcome.error = s.error();

@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "addresses.h"
 #include "jobs.h"
 
 namespace kxtool {
@@ -192,6 +193,19 @@ const field &quick_field(const std::string &setting) {
 
 job_result set_settings(const context &ctx, const set_request &request) {
     job_result job;
+    // A value that loses any device is refused before anything is sent.
+    std::string ignored;
+    const std::vector<adapter> host = list_adapters(ignored);
+    for (const auto &[f, value] : request.changes)
+        if (std::string why = request.force || f->type != kind::address
+                                  ? std::string()
+                                  : lost_address(f->name, value.get<std::string>(), host);
+            !why.empty()) {
+            job.code = exit_refused;
+            job.error = std::string(f->name) + "=" + value.get<std::string>() + ": " + why +
+                        " (--force writes it all the same); nothing was sent";
+            return job;
+        }
     finder f(ctx, request.family);
     job.rows.push_back(change_row(ctx, request.device, f, &request.changes, nullptr,
                                   request.password, request.dry_run, request.force, "set"));
