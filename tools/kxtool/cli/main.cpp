@@ -28,6 +28,7 @@ struct options {
     bool all = false;                       // --all
     const family_traits *family = nullptr;  // --family
     std::string password;
+    bool password_given = false;  // by any of its sources, even empty
     bool as_json = false;
     bool dry_run = false;
     bool force = false;  // set, restore, apply: write an address another device answers at
@@ -134,7 +135,8 @@ int show_command(const context &ctx, const options &o, bool save) {
 }
 
 int quick_command(const context &ctx, const std::string &name, const options &o) {
-    const job_result job = quick_setting(ctx, {name, o.value, selected(o), o.password});
+    const job_result job =
+        quick_setting(ctx, {name, o.value, selected(o), o.password, o.password_given});
     if (!job.batch) {
         if (job.code != exit_ok) return cli::print_failure(job);
         fmt::print("{}: {}\n", job.rows.front().name, job.rows.front().detail);
@@ -240,13 +242,15 @@ void add_batch(CLI::App *command, shared &s, bool json) {
 }
 
 // The password's source, read and checked; empty when it is acceptable.
-std::string resolve_password(const password_source &p, std::string &password) {
+std::string resolve_password(const password_source &p, std::string &password, bool &given) {
     if (p.was_given() && !p.file.empty()) return "--password and --password-file: give one";
+    const char *env = std::getenv("KXCONF_PASSWORD");
+    given = p.was_given() || !p.file.empty() || env != nullptr;
     if (!p.file.empty()) {
         if (std::string error; !read_password_file(p.file, password, error)) return error;
     } else if (p.was_given()) {
         password = p.given;
-    } else if (const char *env = std::getenv("KXCONF_PASSWORD"); env != nullptr) {
+    } else if (env != nullptr) {
         password = env;
     }
     if (password.size() > 10 || !valid_setting_text(password))
@@ -359,6 +363,13 @@ int main(int argc, char **argv) {
     std::vector<CLI::App *> quick_apps;
     for (const quick &q : quick_commands) {
         auto *command = app.add_subcommand(q.name, q.help);
+        command->footer(
+            "The device takes a quick setting without a login. Given a password (--password, "
+            "--password-file or KXCONF_PASSWORD), kxtool logs in first and sends nothing more "
+            "when the login fails; without one it sends the setting, then logs in with an empty "
+            "password to read it back. A quick setting carries no identifier, so kxtool first "
+            "checks that the device answers at its address as itself and that the search lists "
+            "no other device with that address.");
         command->add_option("ARGS", quick_words, "")
             ->option_text(std::string("DEVICE... ") + q.value)
             ->required();
@@ -417,7 +428,7 @@ int main(int argc, char **argv) {
 
     if (!one_device.empty()) o.devices = {one_device};
     // What the command line cannot check alone.
-    std::string error = resolve_password(s.password, o.password);
+    std::string error = resolve_password(s.password, o.password, o.password_given);
     const bool batch_able = show->parsed() || save->parsed();
     CLI::App *quick_app = nullptr;
     for (CLI::App *q : quick_apps)

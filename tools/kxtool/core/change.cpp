@@ -279,11 +279,11 @@ change_outcome change_settings(const context &ctx, const target &device,
     return outcome;
 }
 
-change_outcome read_back(const context &ctx, const target &device, const std::string &password,
+change_outcome read_back(const context &ctx, session &s, const std::string &password,
                          const assignments &changes, std::string_view command) {
     change_outcome outcome;
-    session s(ctx, device);
-    if (!s.login(password) || !s.read(outcome.kept)) {
+    const target &device = s.device();
+    if ((!s.logged_in() && !s.login(password)) || !s.read(outcome.kept)) {
         s.close();
         outcome.code = exit_failed;
         outcome.error = "the change was sent, but reading it back failed: " + s.error();

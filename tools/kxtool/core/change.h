@@ -68,9 +68,10 @@ change_outcome change_settings(const context &ctx, const target &device,
                                const std::string &password, const assignments &changes,
                                bool dry_run, bool force, std::string_view command);
 
-// Reads the settings after a write that left the session to the caller (the
-// quick settings), compared with what was wanted for each field given.
-change_outcome read_back(const context &ctx, const target &device, const std::string &password,
+// Reads the settings after a write made outside a settings write (the
+// quick settings), logging in first where the session has not, compared
+// with what was wanted for each field given; logs out.
+change_outcome read_back(const context &ctx, session &s, const std::string &password,
                          const assignments &wanted, std::string_view command);
 
 }  // namespace kxtool

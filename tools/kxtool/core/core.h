@@ -124,6 +124,10 @@ struct quick_request {
     std::string value;    // as typed
     selection which;
     std::string password;
+    // A password was given: log in first, and send nothing more when the
+    // login fails. Without one the device takes the quick setting without
+    // a login, and the read-back logs in with an empty password.
+    bool password_given = false;
 };
 
 struct doctor_report {

@@ -154,6 +154,7 @@ class session {
     bool close();
 
     const std::string &error() const { return error_; }
+    bool logged_in() const { return logged_in_; }
     std::string label() const;
     const target &device() const { return target_; }
 

@@ -94,6 +94,9 @@ device_row quick_row(const context &ctx, const quick_request &request, const fie
                           "answers at)");
     checked.answered = true;
     if (ctx.stopping()) return refuse(exit_interrupted, "interrupted: nothing was sent to " + who);
+    session s(ctx, checked);
+    if (request.password_given && !s.login(password))
+        return refuse(exit_failed, s.error() + "; the " + name + " setting was not sent");
     const char *address = checked.address.c_str();
     const void *record = &checked.record;
     const std::string call = name == "databits" ? "kx_setting_databit" : "kx_setting_" + name;
@@ -103,7 +106,7 @@ device_row quick_row(const context &ctx, const quick_request &request, const fie
                                   : kx_setting_databit(address, argument, record);
     });
     if (result != KX_OK) return refuse(exit_failed, failure_text(who, name + " setting", result));
-    const change_outcome r = read_back(ctx, checked, password, {{&f, value}}, name);
+    const change_outcome r = read_back(ctx, s, password, {{&f, value}}, name);
     row.code = r.code;
     row.settings = r.kept;
     row.detail = r.code != exit_ok ? r.error : std::string(f.name) + " = " + value_text(r.kept, f);
