@@ -189,7 +189,7 @@ case("set reads back, words, dry run", [
     (table(r.stdout) == {"device_name": "ABCDEFGHIJ", "parity": "even", "baud_rate": "38400",
                          "data_bits": "7 bits"}, r.stdout),
     ((after["device_name"], after["parity"], after["baud_rate"], after["data_bits"]) ==
-     ("ABCDEFGHIJ", 2, 38400, 7), str(after)),
+     ("ABCDEFGHIJ", "even", 38400, 7), str(after)),
     (dry.returncode == 0 and dry.stdout == "dest_port: 6001 -> 7000\nparity: none -> odd\n",
      dry.stdout + dry.stderr),
     (not any(p.startswith("A S") for _, p in datagrams), str(datagrams)),
@@ -321,7 +321,7 @@ case("apply", [
     (outcome == [(A, True), (B, True), (A2, False), ("127.0.0.9", False), (A2, False)],
      str(outcome)),
     ('give the entry "clone": true' in json.loads(r.stdout)[2]["detail"], r.stdout),
-    ((a_now["dest_port"], a_now["parity"]) == (7001, 2), str(a_now)),
+    ((a_now["dest_port"], a_now["parity"]) == (7001, "odd"), str(a_now)),
     (json.loads(kxtool("save", A2).stdout)["device_name"] == "COPY-A", "A2 untouched"),
     (json.loads(kxtool("save", B).stdout)["device_name"] == "BULK-B", ""),
 ])

@@ -173,7 +173,7 @@ const CLI::Validator device_text(
 const CLI::Validator password_text(
     [](const std::string &text) -> std::string {
         if (text.size() <= 10 && valid_setting_text(text)) return {};
-        return "at most 10 printable characters without '|' or '/'";
+        return text_limits(*find_field("password")) + ", printable, without '|' or '/'";
     },
     "PW");
 
@@ -254,7 +254,8 @@ std::string resolve_password(const password_source &p, std::string &password, bo
         password = env;
     }
     if (password.size() > 10 || !valid_setting_text(password))
-        return "the password must be at most 10 printable characters without '|' or '/'";
+        return "the password must be " + text_limits(*find_field("password")) +
+               ", printable, without '|' or '/'";
     return {};
 }
 
@@ -269,6 +270,11 @@ int main(int argc, char **argv) {
     bool verbose = false;
     std::string interface_address;
     app.add_flag("-v,--verbose", verbose, "trace every library call on stderr");
+    int rounds = 1;
+    app.add_option("--rounds", rounds,
+                   "ask every search N times and merge the answers, for devices that drop the "
+                   "first requests (default 1)")
+        ->check(CLI::Range(1, 10));
     app.add_option("--interface", interface_address,
                    "work only on devices in the subnet of the adapter with this address: others "
                    "are left out of lists, a DEVICE outside it is refused, and a DEVICE given as "
@@ -464,6 +470,7 @@ int main(int argc, char **argv) {
     }
     context ctx;
     ctx.stop = &cli::catch_interrupts();
+    ctx.search_rounds = rounds;
     cli::print_to_terminal(ctx, verbose, show->parsed() && !o.as_json);
     if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
         complain(why + "; nothing was sent");

@@ -98,6 +98,7 @@ int print_failure(const job_result &job) {
 
 int print_search(const search_report &report, bool as_json) {
     if (report.devices.empty()) {
+        if (as_json && report.code != exit_failed) fmt::print("[]\n");  // a list, if empty
         complain(report.problem);
         return report.code;
     }

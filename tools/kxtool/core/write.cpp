@@ -171,14 +171,14 @@ entry read_entry(const json &item, const std::string &password) {
                              [](const json &v) { return v.is_string(); }))
             e.source.set = value.get<std::vector<std::string>>();
         else
-            e.error =
-                key == "password" || key == "clone" || key == "set"
-                    ? key + ": " +
-                          (key == "password" ? "at most 10 printable characters without '|' or '/'"
-                           : key == "clone"  ? "true or false"
-                                             : "a list of field names")
-                    : "unknown key " + key +
-                          " (an entry has device, password, settings, clone, set)";
+            e.error = key == "password" || key == "clone" || key == "set"
+                          ? key + ": " +
+                                (key == "password" ? text_limits(*find_field("password")) +
+                                                         ", printable, without '|' or '/'"
+                                 : key == "clone" ? "true or false"
+                                                  : "a list of field names")
+                          : "unknown key " + key +
+                                " (an entry has device, password, settings, clone, set)";
     }
     if (e.error.empty())
         read_source(item.contains("settings") ? item["settings"] : json::object(), e.source,
