@@ -307,7 +307,9 @@ int finder::find(const std::string &wanted, target &out, std::string &error) {
             return exit_refused;
         }
         kx_device_record record{};
-        const int32_t asked = search_at(ctx_, wanted, record);
+        int32_t asked = search_at(ctx_, wanted, record);
+        // A family A answer later than the search's 100 ms arrives during a second.
+        if (asked == KX_E_TIMEOUT) asked = search_at(ctx_, wanted, record);
         if (asked == KX_OK && wanted_family(record.family)) {
             warn_if_shared(record);
             answered_.push_back(record);

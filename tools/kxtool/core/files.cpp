@@ -207,14 +207,6 @@ bool replace_file(const std::string &path, std::string_view content, bool secret
         error = "cannot write " + path + ": " + system_error_text(failure);
         return false;
     }
-    // The rename lasts once the folder is on disk too.
-    const std::string folder = fs::path(path).parent_path().empty()
-                                   ? std::string(".")
-                                   : fs::path(path).parent_path().string();
-    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
     return true;
 }
 
