@@ -35,7 +35,11 @@ fs::path temporary_beside(const fs::path &path) {
     static std::mt19937_64 random{std::random_device{}()};
     char suffix[17];
     std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-    return path.parent_path() / ("." + path.filename().string() + "." + suffix);
+    std::string name = ".";
+    name += path.filename().string();
+    name += '.';
+    name += suffix;
+    return path.parent_path() / name;
 }
 
 std::string first_line(const std::string &bytes) {
