@@ -16,6 +16,8 @@ namespace {
 // More than any LAN of these devices holds; kx_discover never writes past it.
 constexpr int32_t discovery_capacity = 1024;
 
+search_result list_devices(const context &ctx);
+
 std::string socket_failure(const std::string &what) {
     std::string detail;
     switch (library_port_state(detail)) {
@@ -100,6 +102,16 @@ bool same_device(const kx_device_record &a, const kx_device_record &b) {
 }
 
 search_result full_search(const context &ctx) {
+    ctx.report({progress::step::search_started, 0, 0, {}, nullptr, 0});
+    search_result found = list_devices(ctx);
+    ctx.report({progress::step::search_done, 0, 0, {}, nullptr, found.devices.size()});
+    ctx.watcher().search_finished(found.devices, found.listed() && !found.incomplete());
+    return found;
+}
+
+namespace {
+
+search_result list_devices(const context &ctx) {
     search_result found;
     std::vector<kx_device_record> round(discovery_capacity);
     const int rounds = std::max(ctx.search_rounds, 1);
@@ -137,6 +149,8 @@ search_result full_search(const context &ctx) {
     ctx.trace(fmt::format("kx_discover: {} device(s) listed", found.devices.size()));
     return found;
 }
+
+}  // namespace
 
 std::vector<const kx_device_record *> search_result::sharing(const kx_device_record &device) const {
     std::vector<const kx_device_record *> others;
@@ -218,7 +232,6 @@ std::string password_refusal(const family_traits &family, const std::string &pas
 const search_result &finder::search() {
     if (!found_) {
         found_ = full_search(ctx_);
-        ctx_.watcher().search_finished(found_->devices, found_->listed() && !found_->incomplete());
         if (found_->incomplete()) ctx_.warn(found_->problem);
         for (const kx_device_record &answer : answered_) warn_if_shared(answer);
     }

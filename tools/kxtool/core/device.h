@@ -31,7 +31,8 @@ std::string use_interface(context &ctx, const std::string &address);
 bool in_scope(const context &ctx, const std::string &address);
 
 // The devices a search listed (ctx.search_rounds kx_discover, merged), with
-// those outside --interface's adapter left out.
+// those outside --interface's adapter left out. full_search reports its
+// progress and tells the context's observer.
 struct search_result {
     std::vector<kx_device_record> devices;
     int32_t result = KX_OK;

@@ -31,10 +31,7 @@ doctor_report diagnose(const context &ctx) {
     if (report.port != port_state::free) report.problem = true;
     report.queue_cap = receive_queue_cap();
 
-    ctx.report({progress::step::search_started, 0, 0, {}, nullptr, 0});
     const search_result found = full_search(ctx);
-    ctx.report({progress::step::search_done, 0, 0, {}, nullptr, found.devices.size()});
-    ctx.watcher().search_finished(found.devices, found.listed() && !found.incomplete());
     report.listed = found.listed();
     if (!found.listed()) {
         report.search_problem = found.problem;

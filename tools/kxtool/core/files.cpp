@@ -42,10 +42,17 @@ fs::path temporary_beside(const fs::path &path) {
     return path.parent_path() / name;
 }
 
-std::string first_line(const std::string &bytes) {
-    std::string line = bytes.substr(0, bytes.find('\n'));
-    while (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
+// The first line of what was read from a password file, without its end.
+bool password_line(const std::string &bytes, const std::string &path, std::string &password,
+                   std::string &error) {
+    if (bytes.size() > password_file_limit && bytes.find('\n') == std::string::npos) {
+        error = "--password-file: the first line of " + path + " is longer than " +
+                std::to_string(password_file_limit) + " bytes: not a password";
+        return false;
+    }
+    password = bytes.substr(0, bytes.find('\n'));
+    while (!password.empty() && password.back() == '\r') password.pop_back();
+    return true;
 }
 
 #ifdef _WIN32
@@ -155,13 +162,7 @@ bool read_password_file(const std::string &path, std::string &password, std::str
         return false;
     }
     bytes.resize(static_cast<size_t>(in.gcount()));
-    if (bytes.size() > password_file_limit && bytes.find('\n') == std::string::npos) {
-        error = "--password-file: the first line of " + path + " is longer than " +
-                std::to_string(password_file_limit) + " bytes: not a password";
-        return false;
-    }
-    password = first_line(bytes);
-    return true;
+    return password_line(bytes, path, password, error);
 }
 
 #else
@@ -247,13 +248,7 @@ bool read_password_file(const std::string &path, std::string &password, std::str
         bytes.append(buffer, static_cast<size_t>(n));
     }
     ::close(fd);
-    if (bytes.find('\n') == std::string::npos && bytes.size() > password_file_limit) {
-        error = "--password-file: the first line of " + path + " is longer than " +
-                std::to_string(password_file_limit) + " bytes: not a password";
-        return false;
-    }
-    password = first_line(bytes);
-    return true;
+    return password_line(bytes, path, password, error);
 }
 
 #endif

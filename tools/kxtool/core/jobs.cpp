@@ -4,16 +4,17 @@
 
 namespace kxtool {
 
-int gather(const selection &which, finder &f, std::vector<wanted> &out, std::string &error) {
+bool gather(const selection &which, finder &f, std::vector<wanted> &out, job_result &job) {
     if (which.devices.empty()) {
         std::vector<target> every;
-        if (const int code = f.every(every, error); code != exit_ok) return code;
+        if (job.code = f.every(every, job.error); job.code != exit_ok) return false;
         if (every.empty()) {
-            error = "no device answered the search";
-            return exit_not_found;
+            job.code = exit_not_found;
+            job.error = "no device answered the search";
+            return false;
         }
         for (const target &t : every) out.push_back({label(t), t, exit_ok, {}});
-        return exit_ok;
+        return true;
     }
     for (const std::string &name : which.devices) {
         wanted w{name, {}, exit_ok, {}};
@@ -21,7 +22,7 @@ int gather(const selection &which, finder &f, std::vector<wanted> &out, std::str
         if (w.code == exit_ok) w.name = label(w.device);
         out.push_back(w);
     }
-    return exit_ok;
+    return true;
 }
 
 device_row missing_row(const wanted &w) {

@@ -18,9 +18,9 @@ struct wanted {
     std::string error;
 };
 
-// The devices named, or every one (of the family) when none is. exit_ok, or
-// the code of a search that listed nothing, with error saying why.
-int gather(const selection &which, finder &f, std::vector<wanted> &out, std::string &error);
+// The devices named, or every one (of the family) when none is. False when
+// a search listed nothing, with the job's code and error saying why.
+bool gather(const selection &which, finder &f, std::vector<wanted> &out, job_result &job);
 
 // A row for a device that was not found.
 device_row missing_row(const wanted &w);

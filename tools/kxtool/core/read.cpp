@@ -38,10 +38,7 @@ job_result read_devices(const context &ctx, const read_request &request) {
     }
 
     std::vector<wanted> devices;
-    if (const int code = gather(request.which, f, devices, job.error); code != exit_ok) {
-        job.code = code;
-        return job;
-    }
+    if (!gather(request.which, f, devices, job)) return job;
     // Backups are named by identifier; a family letter keeps two devices of
     // different families with one identifier apart.
     std::map<std::string, int> same_identifier;

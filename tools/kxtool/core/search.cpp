@@ -75,10 +75,7 @@ search_entry probe_device(const context &ctx, const search_result &found,
 
 search_report search_devices(const context &ctx) {
     search_report report;
-    ctx.report({progress::step::search_started, 0, 0, {}, nullptr, 0});
     const search_result found = full_search(ctx);
-    ctx.report({progress::step::search_done, 0, 0, {}, nullptr, found.devices.size()});
-    ctx.watcher().search_finished(found.devices, found.listed() && !found.incomplete());
     report.incomplete = found.incomplete();
     if (!found.listed()) {
         report.code = exit_failed;

@@ -38,7 +38,8 @@ device_row change_row(const context &ctx, const std::string &name, finder &f,
     return row;
 }
 
-// One quick setting (no login), then a login to read it back.
+// One quick setting (after a login where a password was given), then a read
+// of the settings to see that it was kept.
 device_row quick_row(const context &ctx, const quick_request &request, const field &f,
                      const json &value, const target &t) {
     const std::string &name = request.setting;
@@ -325,10 +326,7 @@ job_result quick_setting(const context &ctx, const quick_request &request) {
         return job;
     }
     std::vector<wanted> devices;
-    if (const int code = gather(request.which, finds, devices, job.error); code != exit_ok) {
-        job.code = code;
-        return job;
-    }
+    if (!gather(request.which, finds, devices, job)) return job;
     if (std::string why = mixed_parity_code(f, value, devices); !why.empty()) {
         job.code = exit_refused;
         job.error = why;
