@@ -262,6 +262,8 @@ std::string resolve_password(const password_source &p, std::string &password, bo
 }  // namespace
 
 int main(int argc, char **argv) {
+    // First, so that a Ctrl-C at any moment stops the job as it should.
+    const std::atomic<bool> &interrupted = cli::catch_interrupts();
     CLI::App app{"kxtool: find, back up, configure and restore serial device servers"};
     app.footer(footer());
     app.require_subcommand(1);
@@ -469,7 +471,7 @@ int main(int argc, char **argv) {
         return exit_refused;
     }
     context ctx;
-    ctx.stop = &cli::catch_interrupts();
+    ctx.stop = &interrupted;
     ctx.search_rounds = rounds;
     cli::print_to_terminal(ctx, verbose, show->parsed() && !o.as_json);
     if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
