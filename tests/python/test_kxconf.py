@@ -9,7 +9,9 @@ import re
 import socket
 import subprocess
 import sys
+import sysconfig
 import tempfile
+import threading
 import zipfile
 from ipaddress import IPv4Address
 from pathlib import Path
@@ -187,13 +189,22 @@ def test_wheel_in_a_fresh_venv_runs_the_documented_sessions():
 def test_loader_errors_name_the_file_and_what_to_install(tmp_path):
     elf32 = tmp_path / "libkxconf.so"
     elf32.write_bytes(b"\x7fELF\x01\x01\x01" + bytes(57))
+    other = Path(sysconfig.get_config_var("LIBDIR"), sysconfig.get_config_var("LDLIBRARY"))
     cases = {
         str(tmp_path / "absent.so"): f"KXCONF_LIBRARY names {tmp_path / 'absent.so'}, which is not a file",
         str(elf32): f"{elf32} is a 32-bit library but this Python is 64-bit",
+        str(other): f"{other} is not the kxconf library (it exports none of the library's functions)",
+        __file__: f"{__file__} is not the kxconf library (no ELF or PE library, or a damaged one)",
         "": f"the library is not installed (tried {SOURCE / 'python' / 'kxconf' / 'libkxconf.so'}); "
             "install the kxconf wheel",
     }
     for library, message in cases.items():
         env = dict(os.environ, KXCONF_LIBRARY=library)
         result = run(sys.executable, "-c", "import kxconf; kxconf.crc16(b'')", env=env)
-        assert "kxconf.errors.LibraryError: kxconf: " + message in result.stderr
+        assert "kxconf.errors.LibraryError: kxconf: " + message in result.stderr, result.stderr
+    # A relative path is the working directory's at import, not at the first call.
+    library = Path(os.environ["KXCONF_LIBRARY"])
+    env = dict(os.environ, KXCONF_LIBRARY=library.name)
+    result = run(sys.executable, "-c", "import kxconf, os; os.chdir('/'); print(kxconf.crc16(b'1'))",
+                 env=env, cwd=library.parent)
+    assert (result.returncode, result.stdout) == (0, "9842\n"), result.stderr
