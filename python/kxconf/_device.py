@@ -2,9 +2,12 @@
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
 import errno
+import math
 import socket
+import time
 import warnings
 from dataclasses import dataclass, fields
 from ipaddress import IPv4Address
@@ -22,6 +25,7 @@ from ._records import (
     device_record,
     device_values,
     login_record,
+    parity_code,
     settings_from_record,
     settings_record,
 )
@@ -103,13 +107,16 @@ class Device:
         rate = checked_baud("baud rate", rate, self.family, quick=True)
         self._quick("baud rate", "kx_setting_baud", rate)
 
-    def set_parity(self, parity: Union[Parity, int]) -> None:
+    def set_parity(self, parity: Union[Parity, str, int]) -> None:
         """Changes the parity at once, without a login; the answer is not
-        checked to come from this device."""
-        code = int(Parity(parity))
+        checked to come from this device. Takes a Parity, a word ("even"),
+        or the device's own code (an int, as in kxtool's files)."""
+        code = parity_code("parity", parity, self.family)
         if self.family == Family.A:
-            # The library turns the host's numbering into the device's.
+            # The quick setting carries the five codes that have words, in
+            # family B's numbering; the library turns it into the device's.
             code = checked_number("parity", code, 0, 4, "a family A device's quick setting")
+            code = Parity.of_code(code, Family.A).code(Family.B)
         else:
             # A code of 255 would tell the device to keep its parity.
             code = checked_number("parity", code, 0, 254, "a family B device")
@@ -129,17 +136,30 @@ class Device:
 
 class Session:
     """A login to one device; use it in a ``with`` statement, which logs out
-    on leaving, also when the block raises."""
+    on leaving. Once the login has been sent, a logout follows whatever is
+    raised, KeyboardInterrupt included; only a login that the library reports
+    failed (it closes that exchange itself) leaves nothing to log out of."""
 
     def __init__(self, device: Device, password: str) -> None:
         self.device = device
         self._login = _buffer(login_record(device.family, password))
+        self._calls = device._arguments()  # ready beforehand: nothing to fail before a logout
         self._open = False
 
     def __enter__(self) -> Session:
-        address, identifier, _ = self.device._arguments()
-        _call(f"login to {self.device}", "kx_login", address, identifier, self._login)
+        address, identifier, _ = self._calls
         self._open = True
+        try:
+            _call(f"login to {self.device}", "kx_login", address, identifier, self._login)
+        except KxError:
+            self._open = False
+            raise
+        except BaseException:
+            # Raised while the login was under way or just after it (Ctrl-C
+            # during its wait comes when the call returns): it may have been
+            # accepted, and __exit__ will not run.
+            self._logout(quietly=True)
+            raise
         return self
 
     def __exit__(
@@ -148,13 +168,25 @@ class Session:
         error: Optional[BaseException],
         traceback: Optional[TracebackType],
     ) -> None:
+        if self._open:
+            self._logout(quietly=error is not None)
+
+    def _logout(self, quietly: bool) -> None:
+        """Logs out; a failed logout raises unless quietly. Interrupted, it
+        may not have been sent, so it is sent once more (a second is
+        harmless) before the interruption goes on."""
         self._open = False
-        address, identifier, record = self.device._arguments()
+        address, identifier, record = self._calls
+        operation = f"logout from {self.device}"
         try:
-            _call(f"logout from {self.device}", "kx_logout", address, identifier, record)
+            _call(operation, "kx_logout", address, identifier, record)
         except KxError:
-            if error is None:
-                raise  # the block succeeded, so the failed logout is the news
+            if not quietly:
+                raise
+        except BaseException:
+            with contextlib.suppress(KxError):
+                _call(operation, "kx_logout", address, identifier, record)
+            raise
 
     def _check_open(self) -> None:
         if not self._open:
@@ -163,7 +195,7 @@ class Session:
     def read(self) -> Settings:
         """The device's complete settings."""
         self._check_open()
-        address, identifier, record = self.device._arguments()
+        address, identifier, record = self._calls
         settings = ctypes.create_string_buffer(SETTINGS_RECORD_SIZE)
         _call(f"read of {self.device}", "kx_read_setting", address, identifier, settings, record)
         return settings_from_record(settings.raw)
@@ -173,7 +205,7 @@ class Session:
         value does not fit what the device's family carries."""
         self._check_open()
         packed = settings_record(settings, self.device.family, self.device.device_id)
-        address, identifier, record = self.device._arguments()
+        address, identifier, record = self._calls
         _call(f"write to {self.device}", "kx_write_setting", address, identifier, _buffer(packed), record)
 
 
