@@ -127,12 +127,24 @@ def test_values_that_do_not_fit_are_refused_with_nothing_sent():
 
 
 def test_find_returns_the_device_at_the_address_asked():
-    late, moved, old = "127.0.1.1", "127.0.1.20", "127.0.1.2"
-    with kxsim("--family-a", "2", "--fault", late + ",late=150,on=X"):
+    late, moved, old, dropping = "127.0.1.1", "127.0.1.20", "127.0.1.2", "127.0.1.3"
+    with kxsim("--family-a", "3", "--fault", late + ",late=150,on=X",
+               "--fault", dropping + ",silent,on=X,times=2") as trace:
         with pytest.raises(kxconf.Timeout):
-            kxconf.find(late)  # it answers after kx_search_one's 100 ms for family A
+            kxconf.find(late, timeout=0.05)  # one request: kx_search_one waits 100 ms for family A
         with pytest.raises(kxconf.Timeout):
             kxconf.find("127.0.1.9")  # nobody there; the late answer must not count
+        assert kxconf.find(late).device_id == "0.16.10.0.1.1"  # asked until its answer came
+        mark = trace.mark()
+        for nobody in ("0.0.0.0", "255.255.255.255", "224.0.0.1"):
+            with pytest.raises(ValueError):
+                kxconf.find(nobody)
+        assert trace.since(mark) == []
+        # A search asks each device once: one that drops its first two requests is found by
+        # the second of two rounds, and listed once.
+        assert dropping not in [str(d.address) for d in kxconf.discover()]
+        listed = [str(d.address) for d in kxconf.discover(rounds=2)]
+        assert sorted(listed) == ["127.0.1.1", "127.0.1.2", "127.0.1.3"]
         device = kxconf.find(old)
         with device.session("") as s:
             s.write(dataclasses.replace(s.read(), ip_address=IPv4Address(moved)))
