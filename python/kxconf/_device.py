@@ -262,14 +262,13 @@ def _discover_once(capacity: int, options: int) -> Tuple[int, List[Device]]:
 
 
 def _port_in_use() -> bool:
-    """Whether another program holds the local UDP port every operation binds."""
-    probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        probe.bind(("0.0.0.0", _LIBRARY_PORT))
-    except OSError as e:
-        return e.errno in (errno.EADDRINUSE, errno.EACCES)  # EACCES: Windows' exclusive use
-    finally:
-        probe.close()
+    """Whether another program holds the local UDP port every operation binds.
+    The probe holds the port too, so this process's calls wait for it."""
+    with _library.call_lock, socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        try:
+            probe.bind(("0.0.0.0", _LIBRARY_PORT))
+        except OSError as e:
+            return e.errno in (errno.EADDRINUSE, errno.EACCES)  # EACCES: Windows' exclusive use
     return False
 
 
