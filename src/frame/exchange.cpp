@@ -36,7 +36,8 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
     }
     ex.destination = ex.broadcasting ? limited_broadcast
                                      : platform::parse_ipv4(ip_text != nullptr ? ip_text : "");
-    if (ex.broadcasting && every_adapter_option()) {
+    ex.every_adapter = every_adapter_option();
+    if (ex.broadcasting && ex.every_adapter) {
         const bool addressed = text_length(ip_text) >= min_address_text;
         platform::adapter_list adapters;
         platform::list_adapters(adapters);

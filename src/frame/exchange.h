@@ -44,8 +44,11 @@ struct exchange {
     platform::ipv4_net destination = 0;
     uint16_t remote_port = 0;
     bool broadcasting = false;
+    // Whether the every-adapter option was on when the exchange opened.
+    bool every_adapter = false;
     // The adapters that each datagram to 255.255.255.255 leaves by, one copy
-    // by each; none (the default): by the system's route alone.
+    // by each; none (the default): by the system's route alone. Incomplete
+    // when the system listed more adapters than it holds.
     platform::adapter_list routes;
     platform::ipv4_net sender = 0;  // source of the last datagram received
     int received = 0;               // length of the last datagram received

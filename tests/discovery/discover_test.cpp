@@ -4,9 +4,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "device_a.h"
 #include "device_b.h"
@@ -261,6 +264,41 @@ TEST(EveryAdapterOption, SettingsReachADeviceBehindTheSecondAdapter) {
     // device the record names answers.
     ASSERT_EQ(kxb_read_setting("", id_b2, &settings_b, nullptr), KX_OK);
     EXPECT_EQ(kxb_write_setting("", id_b2, &settings_b, nullptr), KX_OK);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EveryAdapterOption, OlderSearchesListEachDeviceOnceInAnArrayOfEveryDevicePlusOne) {
+    // Two devices on this host itself: each adapter's copy of a broadcast
+    // loops back to them, so each answers once per adapter, in turn.
+    kxsim::lan lan;
+    lan.add<kxsim::device_a>("127.0.0.2", "0.16.2.3.4.8", "L8");
+    lan.add<kxsim::device_a>("127.0.0.3", "0.16.2.3.4.9", "L9");
+    lan.add<kxsim::device_b>("127.0.0.4", kxsim::device_id_bytes{0, 16, 11, 0, 0, 8}, "M8");
+    lan.add<kxsim::device_b>("127.0.0.5", kxsim::device_id_bytes{0, 16, 11, 0, 0, 9}, "M9");
+    two_adapter_host host;
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 1), KX_OK);
+    const std::set<std::string> family_a{"A1@10.1.0.2", "A2@10.2.0.2", "F77@192.168.77.7",
+                                         "L8@127.0.0.2", "L9@127.0.0.3"};
+    const std::set<std::string> family_b{"B1@10.1.0.3", "B2@10.2.0.3", "M8@127.0.0.4",
+                                         "M9@127.0.0.5"};
+    std::set<std::string> both = family_a;
+    both.insert(family_b.begin(), family_b.end());
+
+    // On the heap and sized exactly, so that the sanitizer sees a write past
+    // the end.
+    const auto search = [](auto function, size_t devices) {
+        std::vector<kx_device_record> records(devices + 1);
+        int32_t count = -1;
+        EXPECT_EQ(function(records.data(), &count), KX_OK);
+        EXPECT_EQ(count, static_cast<int32_t>(devices));
+        return devices_of(records.data(), count < 0 ? 0 : std::min<int32_t>(count, devices + 1));
+    };
+    EXPECT_EQ(search(kxa_search_all, family_a.size()), family_a);
+    EXPECT_EQ(search(kxb_search_all, family_b.size()), family_b);
+    EXPECT_EQ(search(kx_search_all, both.size()), both);
 }
 
 }  // namespace
