@@ -59,14 +59,17 @@ void send_search_requests(exchange &ex, platform::ipv4_net address) {
 }
 
 // The limited broadcast (routed as the exchange says), then each distinct
-// directed broadcast of the adapters.
+// directed broadcast of the adapters. A /31 or /32 subnet has none: its
+// devices hear the limited broadcast out of its adapter.
 void send_all_requests(exchange &ex, const platform::adapter_list &adapters) {
     send_search_requests(ex, limited_broadcast);
     for (int i = 0; i < adapters.count; ++i) {
+        if (!platform::has_broadcast(adapters.entries[i].netmask)) continue;
         const platform::ipv4_net address = platform::broadcast_of(adapters.entries[i]);
         bool sent = false;
         for (int k = 0; k < i && !sent; ++k)
-            sent = platform::broadcast_of(adapters.entries[k]) == address;
+            sent = platform::has_broadcast(adapters.entries[k].netmask) &&
+                   platform::broadcast_of(adapters.entries[k]) == address;
         if (!sent) send_search_requests(ex, address);
     }
 }
@@ -135,8 +138,11 @@ KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t ca
         if (left <= 0 || !wait_datagram(ex, left < rest ? static_cast<int>(left) : rest)) break;
     }
     const bool dropped = platform::dropped_datagrams(ex.sock) > drops_at_request;
+    // The adapters left out of a list too long (whether the search listed
+    // them or the every-adapter option did) may have devices behind them.
+    const bool every_adapter_covered = ex.routes.complete;
     close_exchange(ex);
     *count = listed;
     if (overflowed) return KX_E_CAPACITY;
-    return dropped || !adapters.complete ? KX_INCOMPLETE : KX_OK;
+    return dropped || !every_adapter_covered ? KX_INCOMPLETE : KX_OK;
 }

@@ -51,6 +51,7 @@ void route_limited_broadcasts(exchange &ex, const platform::adapter_list &adapte
                               platform::ipv4_net device) {
     platform::adapter_list &routes = ex.routes;
     routes.count = 0;
+    routes.complete = adapters.complete;
     const bool known = device != 0 && device != limited_broadcast;
     for (int i = 0; i < adapters.count && known; ++i)
         if (platform::subnet_holds(adapters.entries[i], device)) {

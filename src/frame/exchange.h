@@ -80,6 +80,7 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
 // list (the exchange keeps a copy): by the one whose subnet holds device
 // where one does, otherwise by each adapter once. A device of 0 or
 // 255.255.255.255 is no device. An empty list leaves the system's route.
+// The routes are as complete as the list.
 void route_limited_broadcasts(exchange &ex, const platform::adapter_list &adapters,
                               platform::ipv4_net device);
 void send_datagram(exchange &ex, const uint8_t *bytes, size_t length);

@@ -76,8 +76,8 @@ int receive_batch(udp_socket &sock, datagram_batch &batch);
 // Closes the socket and releases whatever waiting needed.
 void close(udp_socket &sock);
 
-// One IPv4 address of an up, non-loopback adapter whose subnet has a
-// broadcast address (a prefix of /30 or shorter). An adapter with several
+// One IPv4 address of an up, non-loopback adapter, whatever its prefix (/31
+// and /32 included, and point-to-point links). An adapter with several
 // addresses appears once for each.
 struct adapter {
     uint32_t index = 0;  // the OS's interface index

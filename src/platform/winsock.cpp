@@ -202,7 +202,7 @@ void list_adapters(adapter_list &list) {
         if ((row.wType & (MIB_IPADDR_DISCONNECTED | MIB_IPADDR_DELETED)) != 0) continue;
         uint8_t first_octet = 0;
         std::memcpy(&first_octet, &row.dwAddr, 1);
-        if (row.dwAddr == 0 || first_octet == 127 || !has_broadcast(row.dwMask)) continue;
+        if (row.dwAddr == 0 || first_octet == 127) continue;
         if (list.count == adapter_list::capacity) {
             list.complete = false;
             return;
