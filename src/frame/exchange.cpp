@@ -111,4 +111,17 @@ step single_reply(exchange &ex, const uint8_t *request, size_t length, int wait_
     return receive_datagram(ex) < 0 ? step::receive_failed : step::received;
 }
 
+step reply_from_destination(exchange &ex, const uint8_t *request, size_t length, int wait_ms) {
+    send_datagram(ex, request, length);
+    const int64_t deadline = platform::now_ms() + wait_ms;
+    for (;;) {
+        const int64_t left = deadline - platform::now_ms();
+        if (left <= 0 || !wait_datagram(ex, static_cast<int>(left))) return step::no_datagram;
+        ex.sender = 0;  // stays 0 when the receive reads nothing at all
+        const int n = receive_datagram(ex);
+        if (ex.sender != 0 && ex.sender != ex.destination) continue;
+        return n < 0 ? step::receive_failed : step::received;
+    }
+}
+
 }  // namespace kx

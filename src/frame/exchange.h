@@ -99,6 +99,12 @@ enum class step { received, no_datagram, receive_failed };
 // datagram is in ex.receive_area / ex.received.
 step single_reply(exchange &ex, const uint8_t *request, size_t length, int wait_ms);
 
+// Single reply from the destination: send, then wait up to wait_ms in all
+// for a datagram from the destination's address. Datagrams from other
+// senders (a late answer to an earlier search, say) are read and dropped,
+// even one too long to receive.
+step reply_from_destination(exchange &ex, const uint8_t *request, size_t length, int wait_ms);
+
 // Request and matching reply: send once, then wait/receive/reset until a
 // datagram satisfies matches(ex), which ends the loop with step::received.
 // Each dropped datagram starts a fresh full wait; the whole step is bounded

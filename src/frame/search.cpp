@@ -36,11 +36,12 @@ int32_t search_all_of(const family_ops &family, kx_device_record *records, int32
     return KX_OK;
 }
 
-step search_one_of(const family_ops &family, const char *ip_text, exchange &ex) {
+std::optional<step> search_one_of(const family_ops &family, const char *ip_text, exchange &ex) {
     if (open_exchange(ex, ip_text, family.device_port, target::address) != KX_OK)
-        return step::receive_failed;
+        return std::nullopt;
     const request_datagram request = family.search_request();
-    const step outcome = single_reply(ex, request.bytes, request.length, family.search_one_wait_ms);
+    const step outcome =
+        reply_from_destination(ex, request.bytes, request.length, family.search_one_wait_ms);
     close_exchange(ex);
     return outcome;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "frame/exchange.h"
 #include "frame/family.h"
@@ -21,8 +22,8 @@ namespace kx {
 int32_t search_all_of(const family_ops &family, kx_device_record *records, int32_t *count);
 
 // The family's search request to the address on its port, and the first
-// datagram back within the family's wait, in ex (closed on return). A socket
-// that cannot be prepared counts as step::receive_failed.
-step search_one_of(const family_ops &family, const char *ip_text, exchange &ex);
+// datagram back from that address within the family's wait, in ex (closed
+// on return); no value when the socket cannot be prepared (nothing sent).
+std::optional<step> search_one_of(const family_ops &family, const char *ip_text, exchange &ex);
 
 }  // namespace kx

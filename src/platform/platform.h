@@ -55,7 +55,8 @@ void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *b
 // Receives one queued datagram without blocking into buffer (capacity bytes).
 // Returns its length, or -1 when nothing is queued, the receive fails, or the
 // datagram is longer than capacity (it is never delivered truncated).
-// sender receives the source address.
+// sender receives the source address of a datagram read, one too long
+// included; it is left as it was when none was read.
 int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &sender);
 // The datagrams read by one receive_batch, in order of arrival.
 struct datagram_batch {

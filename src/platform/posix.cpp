@@ -97,11 +97,11 @@ int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &s
     do {
         n = ::recvmsg(fd_of(sock), &msg, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    sender = from.sin_addr.s_addr;
     // Winsock fails the receive of a datagram larger than the buffer
     // (WSAEMSGSIZE); do the same so both platforms agree.
-    if (n < 0 || (msg.msg_flags & MSG_TRUNC) != 0) return -1;
-    sender = from.sin_addr.s_addr;
-    return static_cast<int>(n);
+    return (msg.msg_flags & MSG_TRUNC) != 0 ? -1 : static_cast<int>(n);
 }
 
 void close(udp_socket &sock) {
