@@ -156,7 +156,9 @@ std::string footer() {
            "),\nare not copied by a clone unless named with --set.\n"
            "Exit codes: 0 success; 1 a device operation failed or a device did not keep a value\n"
            "(several devices: any failed); 2 usage error or a value refused before anything was\n"
-           "sent; 3 no device answered; 4 the search may have missed devices.";
+           "sent; 3 no device answered; 4 the search may have missed devices; 130 interrupted\n"
+           "(Ctrl-C, SIGTERM): the write under way completed, devices not begun were left as\n"
+           "they were and are marked interrupted.";
 }
 
 const CLI::Validator device_text(
