@@ -2,14 +2,17 @@
 
 from __future__ import annotations
 
+import contextlib
 import ctypes
 import errno
+import math
 import socket
+import time
 import warnings
 from dataclasses import dataclass, fields
 from ipaddress import IPv4Address
 from types import TracebackType
-from typing import Any, List, Optional, Type, Union
+from typing import Any, Dict, List, Optional, Tuple, Type, Union
 
 from . import _library
 from ._records import (
@@ -22,6 +25,7 @@ from ._records import (
     device_record,
     device_values,
     login_record,
+    parity_code,
     settings_from_record,
     settings_record,
 )
@@ -33,6 +37,9 @@ _INCOMPLETE = 2
 _SEARCH_ALL_INTERFACES = 1
 _CAPACITY_MOST = 65536  # a 17 MB array; far beyond any network
 _TIMEOUT = -3
+_CAPACITY = -7
+_ROUNDS_MOST = 16
+_ASK_SPACING = 0.1  # find asks at most this often, whatever the library's wait
 _LIBRARY_PORT = 65281  # every operation binds it
 
 
@@ -103,13 +110,16 @@ class Device:
         rate = checked_baud("baud rate", rate, self.family, quick=True)
         self._quick("baud rate", "kx_setting_baud", rate)
 
-    def set_parity(self, parity: Union[Parity, int]) -> None:
+    def set_parity(self, parity: Union[Parity, str, int]) -> None:
         """Changes the parity at once, without a login; the answer is not
-        checked to come from this device."""
-        code = int(Parity(parity))
+        checked to come from this device. Takes a Parity, a word ("even"),
+        or the device's own code (an int, as in kxtool's files)."""
+        code = parity_code("parity", parity, self.family)
         if self.family == Family.A:
-            # The library turns the host's numbering into the device's.
+            # The quick setting carries the five codes that have words, in
+            # family B's numbering; the library turns it into the device's.
             code = checked_number("parity", code, 0, 4, "a family A device's quick setting")
+            code = Parity.of_code(code, Family.A).code(Family.B)
         else:
             # A code of 255 would tell the device to keep its parity.
             code = checked_number("parity", code, 0, 254, "a family B device")
@@ -129,17 +139,30 @@ class Device:
 
 class Session:
     """A login to one device; use it in a ``with`` statement, which logs out
-    on leaving, also when the block raises."""
+    on leaving. Once the login has been sent, a logout follows whatever is
+    raised, KeyboardInterrupt included; only a login that the library reports
+    failed (it closes that exchange itself) leaves nothing to log out of."""
 
     def __init__(self, device: Device, password: str) -> None:
         self.device = device
         self._login = _buffer(login_record(device.family, password))
+        self._calls = device._arguments()  # ready beforehand: nothing to fail before a logout
         self._open = False
 
     def __enter__(self) -> Session:
-        address, identifier, _ = self.device._arguments()
-        _call(f"login to {self.device}", "kx_login", address, identifier, self._login)
+        address, identifier, _ = self._calls
         self._open = True
+        try:
+            _call(f"login to {self.device}", "kx_login", address, identifier, self._login)
+        except KxError:
+            self._open = False
+            raise
+        except BaseException:
+            # Raised while the login was under way or just after it (Ctrl-C
+            # during its wait comes when the call returns): it may have been
+            # accepted, and __exit__ will not run.
+            self._logout(quietly=True)
+            raise
         return self
 
     def __exit__(
@@ -148,13 +171,25 @@ class Session:
         error: Optional[BaseException],
         traceback: Optional[TracebackType],
     ) -> None:
+        if self._open:
+            self._logout(quietly=error is not None)
+
+    def _logout(self, quietly: bool) -> None:
+        """Logs out; a failed logout raises unless quietly. Interrupted, it
+        may not have been sent, so it is sent once more (a second is
+        harmless) before the interruption goes on."""
         self._open = False
-        address, identifier, record = self.device._arguments()
+        address, identifier, record = self._calls
+        operation = f"logout from {self.device}"
         try:
-            _call(f"logout from {self.device}", "kx_logout", address, identifier, record)
+            _call(operation, "kx_logout", address, identifier, record)
         except KxError:
-            if error is None:
-                raise  # the block succeeded, so the failed logout is the news
+            if not quietly:
+                raise
+        except BaseException:
+            with contextlib.suppress(KxError):
+                _call(operation, "kx_logout", address, identifier, record)
+            raise
 
     def _check_open(self) -> None:
         if not self._open:
@@ -163,7 +198,7 @@ class Session:
     def read(self) -> Settings:
         """The device's complete settings."""
         self._check_open()
-        address, identifier, record = self.device._arguments()
+        address, identifier, record = self._calls
         settings = ctypes.create_string_buffer(SETTINGS_RECORD_SIZE)
         _call(f"read of {self.device}", "kx_read_setting", address, identifier, settings, record)
         return settings_from_record(settings.raw)
@@ -173,51 +208,67 @@ class Session:
         value does not fit what the device's family carries."""
         self._check_open()
         packed = settings_record(settings, self.device.family, self.device.device_id)
-        address, identifier, record = self.device._arguments()
+        address, identifier, record = self._calls
         _call(f"write to {self.device}", "kx_write_setting", address, identifier, _buffer(packed), record)
 
 
-def discover(all_interfaces: bool = True, capacity: int = 1024) -> List[Device]:
+def discover(all_interfaces: bool = True, capacity: int = 1024, rounds: int = 1) -> List[Device]:
     """Finds the devices of both families, each once, in order of first answer.
 
     all_interfaces: also search behind every network adapter (directed
-    broadcasts), not only by 255.255.255.255. When more than capacity devices
-    answer, raises CapacityError whose ``devices`` lists the first capacity.
-    When the system dropped answers, warns with IncompleteWarning.
+    broadcasts), not only by 255.255.255.255. rounds: how many searches to
+    make one after the other (1 to 16), their devices merged, each listed
+    once by family and identifier; a device that missed or dropped the first
+    requests answers a later round. When more than capacity devices answer,
+    raises CapacityError whose ``devices`` lists the first capacity. When the
+    system dropped answers in every round, warns with IncompleteWarning.
     """
     capacity = checked_number("capacity", capacity, 1, _CAPACITY_MOST, "discover")
+    rounds = checked_number("rounds", rounds, 1, _ROUNDS_MOST, "discover")
+    options = _SEARCH_ALL_INTERFACES if all_interfaces else 0
+    found: Dict[Tuple[Family, DeviceId], Device] = {}
+    dropped = []
+    for _ in range(rounds):
+        result, devices = _discover_once(capacity, options)
+        for device in devices:
+            found.setdefault((device.family, device.device_id), device)
+        if len(found) > capacity:
+            result = _CAPACITY
+        if result == _INCOMPLETE:
+            dropped.append(result)
+        elif result != _OK:
+            error = error_for(result, _library.result_text(result), "discover")
+            if isinstance(error, CapacityError):
+                error.devices = list(found.values())[:capacity]
+            raise error
+    # A round without dropped answers heard every device that answered it.
+    if len(dropped) == rounds:
+        text = _library.result_text(_INCOMPLETE)
+        warnings.warn(IncompleteWarning(f"discover: {text}"), stacklevel=2)
+    return list(found.values())
+
+
+def _discover_once(capacity: int, options: int) -> Tuple[int, List[Device]]:
     records = ctypes.create_string_buffer(DEVICE_RECORD_SIZE * capacity)
     count = ctypes.c_int32(0)
-    options = _SEARCH_ALL_INTERFACES if all_interfaces else 0
     function = _library.function("kx_discover")
     with _library.call_lock:
         result = int(function(records, capacity, ctypes.byref(count), options))
     raw = records.raw
-    devices = [
+    return result, [
         Device._from_record(raw[i * DEVICE_RECORD_SIZE : (i + 1) * DEVICE_RECORD_SIZE])
         for i in range(max(0, min(count.value, capacity)))
     ]
-    if result == _OK:
-        return devices
-    text = _library.result_text(result)
-    if result == _INCOMPLETE:
-        warnings.warn(IncompleteWarning(f"discover: {text}"), stacklevel=2)
-        return devices
-    error = error_for(result, text, "discover")
-    if isinstance(error, CapacityError):
-        error.devices = devices
-    raise error
 
 
 def _port_in_use() -> bool:
-    """Whether another program holds the local UDP port every operation binds."""
-    probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    try:
-        probe.bind(("0.0.0.0", _LIBRARY_PORT))
-    except OSError as e:
-        return e.errno in (errno.EADDRINUSE, errno.EACCES)  # EACCES: Windows' exclusive use
-    finally:
-        probe.close()
+    """Whether another program holds the local UDP port every operation binds.
+    The probe holds the port too, so this process's calls wait for it."""
+    with _library.call_lock, socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        try:
+            probe.bind(("0.0.0.0", _LIBRARY_PORT))
+        except OSError as e:
+            return e.errno in (errno.EADDRINUSE, errno.EACCES)  # EACCES: Windows' exclusive use
     return False
 
 
@@ -235,25 +286,48 @@ def _search_one(operation: str, address: IPv4Address) -> Device:
     return Device._from_record(record.raw, address)
 
 
-def find(address: Union[str, IPv4Address]) -> Device:
-    """The device that answers at one address, of either family; Timeout when
-    none does, SocketError when another program holds local port 65281.
+def find(address: Union[str, IPv4Address], timeout: float = 1.0) -> Device:
+    """The device that answers at one address, of either family.
+
+    Asks again each time the library's wait ends (100 ms for a family A
+    device) until an answer comes or timeout seconds have passed, so a slow
+    device or one that dropped a request is still found. Raises Timeout when
+    none answers, SocketError when another program holds local port 65281,
+    and ValueError for an address that is no single device's (0.0.0.0,
+    255.255.255.255 and the other reserved addresses, multicast).
 
     The Device's ``address`` is the one given, ``ip_address`` the one the
     device is configured with."""
     asked = IPv4Address(address_bytes("address", address).decode("ascii"))
+    if asked.is_unspecified or asked.is_reserved or asked.is_multicast:
+        raise ValueError(f"address {asked}: find asks one device, and {asked} is no device's address")
+    if isinstance(timeout, bool) or not isinstance(timeout, (int, float)) or not 0 < timeout < math.inf:
+        raise ValueError(f"timeout {timeout!r}: a number of seconds above 0 is needed")
     operation = f"search of {asked}"
-    first = _search_one(operation, asked)
-    if first.ip_address == asked:
-        return first
+    deadline = time.monotonic() + timeout
     # The library takes the first datagram from any sender as the answer. One
     # naming another configured address (a device given a new address, which
     # answers at its old one until it restarts, or another device's late
-    # answer to an earlier request) counts only when it is given again.
-    again = _search_one(operation, asked)
-    if again.ip_address == asked or (again.family, again.device_id) == (first.family, first.device_id):
-        return again
-    raise Timeout(_TIMEOUT, _library.result_text(_TIMEOUT), operation)
+    # answer to an earlier request) counts only when the next answer names
+    # the same device; it is always asked once more.
+    previous: Optional[Device] = None
+    while True:
+        began = time.monotonic()
+        try:
+            answer: Optional[Device] = _search_one(operation, asked)
+        except Timeout:
+            answer = None
+        if answer is not None and (answer.ip_address == asked or _same_device(answer, previous)):
+            return answer
+        now = time.monotonic()
+        if now >= deadline and (answer is None or previous is not None):
+            raise Timeout(_TIMEOUT, _library.result_text(_TIMEOUT), operation)
+        previous = answer
+        time.sleep(max(0.0, min(began + _ASK_SPACING, deadline) - now))  # never a flood
+
+
+def _same_device(one: Device, other: Optional[Device]) -> bool:
+    return other is not None and (one.family, one.device_id) == (other.family, other.device_id)
 
 
 def crc16(data: Union[bytes, bytearray, memoryview]) -> int:

@@ -1,10 +1,13 @@
 """Finds and loads libkxconf by absolute path, and declares its functions.
 
-The library is looked for, in this order: the file named by KXCONF_LIBRARY;
-the copy bundled inside this package (the wheel's libkxconf.so, the Windows
-zip's x86/ or x64/ kxconf.dll); the library installed beside this package by
-the .deb or by cmake --install. Nothing else: no search path, no
-ctypes.util.find_library, so the library used is always a known file.
+The library is looked for, in this order: the file named by KXCONF_LIBRARY
+(read, and made absolute, when this package is imported); the copy bundled
+inside this package (the wheel's libkxconf.so, the Windows zip's x86/ or
+x64/ kxconf.dll); the library installed beside this package by the .deb or
+by cmake --install. Nothing else: no search path, no
+ctypes.util.find_library, so the library used is always a known file, and a
+file that does not export the library's functions is refused before it is
+loaded (loading runs a library's code).
 """
 
 from __future__ import annotations
@@ -17,12 +20,18 @@ import threading
 from pathlib import Path
 from typing import Any, Callable, List, Optional
 
+from . import _binary
 from .errors import LibraryError
 
 _PACKAGE = Path(__file__).resolve().parent
 _WINDOWS = sys.platform == "win32"
 _POINTER_BITS = struct.calcsize("P") * 8
 _ARCH = "x64" if _POINTER_BITS == 64 else "x86"
+# Taken once, now: a relative path means the working directory at import,
+# not wherever the program has gone by its first call.
+_NAMED = os.environ.get("KXCONF_LIBRARY")
+_NAMED_PATH = Path(os.path.abspath(_NAMED)) if _NAMED else None
+_IMAGE_MOST = 64 << 20  # far beyond the library; a larger file is not it
 
 _loaded: Optional[ctypes.CDLL] = None
 _loaded_path: Optional[Path] = None
@@ -62,31 +71,29 @@ def candidates() -> List[Path]:
     return found
 
 
-def _bits_of(path: Path) -> Optional[int]:
-    """32 or 64 from an ELF or PE header; None when the file is neither."""
-    with open(path, "rb") as f:
-        head = f.read(64)
-        if head[:4] == b"\x7fELF" and len(head) > 4:
-            return {1: 32, 2: 64}.get(head[4])
-        if head[:2] != b"MZ" or len(head) < 64:
-            return None
-        f.seek(struct.unpack_from("<I", head, 0x3C)[0])
-        pe = f.read(6)
-    if len(pe) < 6 or pe[:4] != b"PE\0\0":
-        return None
-    machine = struct.unpack_from("<H", pe, 4)[0]
-    return {0x14C: 32, 0x8664: 64}.get(machine)
-
-
 def _open(path: Path) -> ctypes.CDLL:
     hint = _WINDOWS_HINT if _WINDOWS else _INSTALL_HINT
-    bits = _bits_of(path)
+    try:
+        with open(path, "rb") as f:
+            image = f.read(_IMAGE_MOST + 1)
+    except OSError as e:
+        raise LibraryError(f"kxconf: {path} could not be read ({e}); {hint}") from e
+    bits, exported = _binary.exports(image) if len(image) <= _IMAGE_MOST else (None, None)
     if bits is not None and bits != _POINTER_BITS:
         wanted = "x64" if _POINTER_BITS == 64 else "x86"
         raise LibraryError(
             f"kxconf: {path} is a {bits}-bit library but this Python is {_POINTER_BITS}-bit; "
             f"use the {_POINTER_BITS}-bit ({wanted}) library, or a {bits}-bit Python"
         )
+    missing = sorted(set(_PROTOTYPES) - (exported or set()))
+    if missing:
+        if exported is None:
+            problem = "no ELF or PE library, or a damaged one"
+        elif len(missing) == len(_PROTOTYPES):
+            problem = "it exports none of the library's functions"
+        else:
+            problem = f"it does not export {', '.join(missing)}"
+        raise LibraryError(f"kxconf: {path} is not the kxconf library ({problem}); {hint}")
     try:
         if _WINDOWS:
             return ctypes.WinDLL(str(path))  # the exports are __stdcall
@@ -101,9 +108,8 @@ def library() -> ctypes.CDLL:
     with _load_lock:
         if _loaded is not None:
             return _loaded
-        named = os.environ.get("KXCONF_LIBRARY")
-        if named:
-            path = Path(os.path.abspath(named))
+        if _NAMED_PATH is not None:
+            path = _NAMED_PATH
             if not path.is_file():
                 raise LibraryError(
                     f"kxconf: KXCONF_LIBRARY names {path}, which is not a file; set it to the "

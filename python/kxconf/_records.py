@@ -10,9 +10,9 @@ fit raises ValueError instead of being cut, rounded or replaced on the way.
 from __future__ import annotations
 
 import struct
-from dataclasses import dataclass
+from dataclasses import dataclass, fields
 from ipaddress import IPv4Address
-from typing import Any, Callable, Dict, Optional, Tuple
+from typing import Any, Callable, Dict, Optional, Tuple, Union
 
 from .values import BaudRate, DataBits, DeviceId, Family, Parity
 
@@ -136,7 +136,7 @@ _NUMBERS = {
     "keep_alive": _Number(264, 1, _BYTE, _BYTE),
     "md_value": _Number(290, 1, _BYTE, _BYTE),
     "ml_value": _Number(292, 2, _WORD, _WORD),
-    "parity": _Number(300, 1, _DIGIT, _BYTE, Parity),
+    "parity": _Number(300, 1, _DIGIT, _BYTE),  # the device's own code; read_parity names it
     "data_bits": _Number(301, 1, (7, 8), (5, 8), DataBits),
     "stop_bits": _Number(302, 1, (1, 1), (1, 2)),  # family A: one stop bit
     "flow_control": _Number(303, 1, _FLAG, _BYTE),
@@ -145,13 +145,35 @@ _BAUD_OFFSET = 296
 _ID_OFFSET = 64
 
 
-def parity_between(code: int, family: Family) -> int:
-    """Family A devices number odd and even the other way round from the
-    host's numbering (family B's, and that of every quick setting); the
-    translation is its own inverse, so it serves both directions."""
-    return {1: 2, 2: 1}.get(code, code) if family == Family.A else code
+def read_parity(code: int, family: Family) -> Union[Parity, int]:
+    """The parity a device reports: its word, or its own code where it has none."""
+    try:
+        return Parity.of_code(code, family)
+    except ValueError:
+        return code
 
 
+def parity_code(name: str, value: object, family: Family) -> int:
+    """The device's own code for a parity given as a Parity, a word, or that
+    code itself (a plain int, as kxtool's files hold it)."""
+    if isinstance(value, str):
+        return Parity(value).code(family)  # a word that is no parity raises
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise ValueError(f"{name}: a Parity, a word or the device's own code is needed, not {value!r}")
+    return value
+
+
+def _slotted(cls: type) -> type:
+    """The dataclass again with __slots__ (dataclass(slots=True) is Python
+    3.10's): assigning a misspelt field raises AttributeError instead of
+    adding an attribute that nothing reads."""
+    names = tuple(f.name for f in fields(cls))
+    namespace = {k: v for k, v in cls.__dict__.items() if k not in names + ("__dict__", "__weakref__")}
+    namespace["__slots__"] = names
+    return type(cls.__name__, cls.__bases__, namespace)
+
+
+@_slotted
 @dataclass
 class Settings:
     """A device's complete settings (the generic settings record).
@@ -160,6 +182,10 @@ class Settings:
     and are not changed by a write; every other field is written as it
     stands. ``Session.write`` checks each value against what the device's
     family carries and raises ValueError for one that does not fit.
+
+    ``parity`` reads as a Parity, or as the device's own code (an int) where
+    that code has no word; a write takes a Parity, a word ("even") or the
+    device's own code.
     """
 
     family: Family
@@ -187,7 +213,7 @@ class Settings:
     md_value: int
     ml_value: int
     baud_rate: BaudRate
-    parity: Parity
+    parity: Union[Parity, int]
     data_bits: DataBits
     stop_bits: int
     flow_control: int
@@ -205,7 +231,7 @@ def settings_from_record(record: bytes) -> Settings:
         values[name] = read_address(record, offset, name)
     for name, n in _NUMBERS.items():
         values[name] = n.kind(int.from_bytes(record[n.offset : n.offset + n.width], "little"))
-    values["parity"] = Parity(parity_between(values["parity"], values["family"]))
+    values["parity"] = read_parity(values["parity"], values["family"])
     return Settings(**values)
 
 
@@ -229,9 +255,10 @@ def settings_record(settings: Settings, family: Family, device_id: DeviceId) -> 
     who = f"a family {family.name} device"
     for name, n in _NUMBERS.items():
         low, high = n.a if family == Family.A else n.b
-        value = checked_number(name, getattr(settings, name), low, high, who)
+        value = getattr(settings, name)
         if name == "parity":
-            value = parity_between(value, family)
+            value = parity_code(name, value, family)
+        value = checked_number(name, value, low, high, who)
         record[n.offset : n.offset + n.width] = value.to_bytes(n.width, "little")
     baud = checked_baud("baud_rate", settings.baud_rate, family)
     struct.pack_into("<I", record, _BAUD_OFFSET, baud)

@@ -35,17 +35,53 @@ class DeviceId:
         return f"DeviceId('{self}')"
 
     def __eq__(self, other: object) -> bool:
-        return isinstance(other, DeviceId) and other._octets == self._octets
+        """Equal to the same identifier, or to its text form
+        (``device.device_id == "0.16.11.0.2.1"``); a text that is no
+        identifier raises ValueError rather than comparing unequal."""
+        if isinstance(other, str):
+            other = DeviceId.parse(other)
+        if not isinstance(other, DeviceId):
+            return NotImplemented
+        return other._octets == self._octets
 
     def __hash__(self) -> int:
-        return hash(self._octets)
+        return hash(str(self))  # as its text form's, so either finds it in a dict
 
 
 class Family(enum.IntEnum):
-    """The device family, the first byte of every record."""
+    """The device family, the first byte of every record. ``str()`` gives its
+    letter, and a family equals its letter: ``device.family == "B"``."""
 
     A = 1  # text command protocol
     B = 16  # binary packet protocol
+
+    @classmethod
+    def _missing_(cls, value: object) -> object:
+        return cls._of_letter(value) if isinstance(value, str) else None
+
+    @classmethod
+    def _of_letter(cls, text: str) -> Family:
+        member = cls.__members__.get(text.upper()) if len(text) == 1 else None
+        if member is None:
+            letters = " or ".join(repr(name) for name in cls.__members__)
+            raise ValueError(f"{text!r} is not a device family (the letters are {letters})")
+        return member
+
+    def __str__(self) -> str:
+        return self.name
+
+    def __format__(self, spec: str) -> str:
+        return format(self.name, spec)
+
+    def __eq__(self, other: object) -> bool:
+        if isinstance(other, str):
+            return self is Family._of_letter(other)  # an unknown letter raises
+        return int(self) == other
+
+    def __ne__(self, other: object) -> bool:
+        return not self == other
+
+    __hash__ = int.__hash__
 
 
 class Option(enum.IntEnum):
@@ -98,15 +134,76 @@ class BaudRate(_OpenCode):
     B921600 = 921600
 
 
-class Parity(_OpenCode):
-    """Parity of the serial line in the host's numbering, for either family (a
-    family A device stores odd as 2 and even as 1; reads and writes translate)."""
+class Parity(str, enum.Enum):
+    """Parity of the serial line, by its word: the words of kxtool's files
+    and tables, and one parity on either family (``Parity("even")``).
 
-    NONE = 0
-    ODD = 1
-    EVEN = 2
-    MARK = 3
-    SPACE = 4
+    A number is never a Parity: as in kxtool's files, a parity given as an
+    int is the device's own code, which differs by family (family A devices
+    store even as 1 and odd as 2, family B devices odd as 1 and even as 2).
+    ``Parity.of_code(code, family)`` and ``parity.code(family)`` convert;
+    ``Parity(1)`` and ``Parity.EVEN == 2`` raise instead of guessing.
+    """
+
+    NONE = "none"
+    ODD = "odd"
+    EVEN = "even"
+    MARK = "mark"
+    SPACE = "space"
+
+    @classmethod
+    def _missing_(cls, value: object) -> object:
+        if isinstance(value, str):
+            member = cls.__members__.get(value.upper())
+            if member is not None:
+                return member
+            words = ", ".join(p.value for p in cls)
+            raise ValueError(f"parity {value!r}: the parity words are {words}")
+        if isinstance(value, int):
+            raise ValueError(
+                f"parity {value}: a number is a device's own parity code, which differs by family; "
+                f"use Parity.of_code({value}, family), or a word")
+        return None
+
+    @classmethod
+    def of_code(cls, code: int, family: Family) -> Parity:
+        """The parity of a device's own code; ValueError for a code without a word."""
+        for parity, known in _PARITY_CODES[Family(family)].items():
+            if known == code:
+                return parity
+        raise ValueError(f"parity code {code}: a family {Family(family)} device's code without a word")
+
+    def code(self, family: Family) -> int:
+        """The code a device of the family stores for this parity."""
+        return _PARITY_CODES[Family(family)][self]
+
+    def __str__(self) -> str:
+        return self.value
+
+    def __format__(self, spec: str) -> str:
+        return format(self.value, spec)
+
+    def __eq__(self, other: object) -> bool:
+        if isinstance(other, str):
+            return self is Parity(other)  # a word that is no parity raises
+        if isinstance(other, int):
+            raise TypeError(f"comparing {self!r} with {other}: parity codes differ by family; "
+                            f"compare with a word, or with parity.code(family)")
+        return NotImplemented
+
+    def __ne__(self, other: object) -> bool:
+        return not self == other
+
+    def __hash__(self) -> int:
+        return hash(self.value)
+
+
+# Each family's own parity codes. Family B's are also the quick setting's
+# argument on either family: the library turns it into a family A device's own.
+_PARITY_CODES = {
+    Family.A: {Parity.NONE: 0, Parity.EVEN: 1, Parity.ODD: 2, Parity.MARK: 3, Parity.SPACE: 4},
+    Family.B: {Parity.NONE: 0, Parity.ODD: 1, Parity.EVEN: 2, Parity.MARK: 3, Parity.SPACE: 4},
+}
 
 
 class DataBits(_OpenCode):

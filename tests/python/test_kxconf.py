@@ -4,12 +4,16 @@ Expected values are literals from the devices below or kxsim's defaults.
 """
 
 import dataclasses
+import json
 import os
 import re
+import signal
 import socket
 import subprocess
 import sys
+import sysconfig
 import tempfile
+import threading
 import zipfile
 from ipaddress import IPv4Address
 from pathlib import Path
@@ -123,12 +127,24 @@ def test_values_that_do_not_fit_are_refused_with_nothing_sent():
 
 
 def test_find_returns_the_device_at_the_address_asked():
-    late, moved, old = "127.0.1.1", "127.0.1.20", "127.0.1.2"
-    with kxsim("--family-a", "2", "--fault", late + ",late=150,on=X"):
+    late, moved, old, dropping = "127.0.1.1", "127.0.1.20", "127.0.1.2", "127.0.1.3"
+    with kxsim("--family-a", "3", "--fault", late + ",late=150,on=X",
+               "--fault", dropping + ",silent,on=X,times=2") as trace:
         with pytest.raises(kxconf.Timeout):
-            kxconf.find(late)  # it answers after kx_search_one's 100 ms for family A
+            kxconf.find(late, timeout=0.05)  # one request: kx_search_one waits 100 ms for family A
         with pytest.raises(kxconf.Timeout):
             kxconf.find("127.0.1.9")  # nobody there; the late answer must not count
+        assert kxconf.find(late).device_id == "0.16.10.0.1.1"  # asked until its answer came
+        mark = trace.mark()
+        for nobody in ("0.0.0.0", "255.255.255.255", "224.0.0.1"):
+            with pytest.raises(ValueError):
+                kxconf.find(nobody)
+        assert trace.since(mark) == []
+        # A search asks each device once: one that drops its first two requests is found by
+        # the second of two rounds, and listed once.
+        assert dropping not in [str(d.address) for d in kxconf.discover()]
+        listed = [str(d.address) for d in kxconf.discover(rounds=2)]
+        assert sorted(listed) == ["127.0.1.1", "127.0.1.2", "127.0.1.3"]
         device = kxconf.find(old)
         with device.session("") as s:
             s.write(dataclasses.replace(s.read(), ip_address=IPv4Address(moved)))
@@ -138,6 +154,67 @@ def test_find_returns_the_device_at_the_address_asked():
             moved, old, "0.16.10.0.1.2")
         with again.session("") as s:
             assert s.read().ip_address == IPv4Address(moved)
+
+
+def test_parity_words_and_each_familys_own_codes():
+    # Saved files number parity as the device does: family A 1 even, 2 odd; family B 1 odd.
+    devices = [dict(DEVICES[0], parity=1), dict(DEVICES[1], parity=1)]
+    with kxsim(devices=devices) as trace:
+        a, b = kxconf.find(A), kxconf.find(B)
+        with a.session("") as s:
+            settings = s.read()
+            assert settings.parity == Parity.EVEN == "even" and json.dumps(settings.parity) == '"even"'
+            mark = trace.mark()
+            s.write(dataclasses.replace(settings, parity="odd"))
+            assert "A SPR2|29" in [line.split("  ")[-1] for line in trace.since(mark)]
+            s.write(dataclasses.replace(settings, parity=1))  # a file's number: even again
+            assert s.read().parity is Parity.EVEN
+        with b.session("pw") as s:
+            assert s.read().parity is Parity.ODD
+        mark = trace.mark()
+        a.set_parity(2)  # odd, as a family A file says it; PPR takes family B's numbering
+        a.set_parity("even")
+        b.set_parity(Parity.EVEN)
+        sent = [line.split("  ")[-1] for line in trace.since(mark)]
+        assert sent[:2] == ["A PPR2", "A PPR1"] and "parity=2" in sent[2]
+    with pytest.raises(ValueError):
+        Parity(1)  # odd on one family, even on the other
+    with pytest.raises(TypeError):
+        assert Parity.EVEN == 2
+    assert (Parity.of_code(2, Family.A), Parity.ODD.code(Family.B)) == (Parity.ODD, 1)
+
+
+def test_records_compare_with_their_texts_and_refuse_unknown_fields():
+    with kxsim("--family-b", "1"):
+        device = kxconf.find("127.0.2.1")
+        with device.session("") as s:
+            settings = s.read()
+    assert (device.family == "B", device.family != "A", device.device_id == "0.16.11.0.2.1",
+            device.device_id != "0.16.11.0.2.2") == (True, True, True, True)
+    assert ({device.device_id: 1}["0.16.11.0.2.1"], str(device.family), Family("b")) == (1, "B", Family.B)
+    for garbled in (lambda: device.family == "family B", lambda: device.device_id == "0.16.11.0.2"):
+        with pytest.raises(ValueError):
+            garbled()
+    with pytest.raises(AttributeError):
+        settings.baudrate = 9600
+    with pytest.raises(dataclasses.FrozenInstanceError):
+        device.adress = "127.0.2.2"
+
+
+def test_a_login_interrupted_after_it_went_out_is_logged_out():
+    # The login's answer comes 300 ms late; Ctrl-C at 100 ms is raised when the call returns.
+    with kxsim("--family-a", "1", "--family-b", "1", "--fault", "127.0.1.1,late=300,on=L",
+               "--fault", "127.0.2.1,late=300,on=op=17") as trace:
+        for address, logout in (("127.0.1.1", "A O"), ("127.0.2.1", "B logout(21) ")):
+            device = kxconf.find(address)
+            mark = trace.mark()
+            interrupt = threading.Timer(0.1, os.kill, (os.getpid(), signal.SIGINT))
+            interrupt.start()
+            with pytest.raises(KeyboardInterrupt), device.session(""):
+                pytest.fail("the block ran")
+            interrupt.join()
+            sent = [line.split("  ")[-1] for line in trace.since(mark)]
+            assert sent[-1].startswith(logout), sent
 
 
 def test_find_while_another_program_holds_the_port():
@@ -187,13 +264,22 @@ def test_wheel_in_a_fresh_venv_runs_the_documented_sessions():
 def test_loader_errors_name_the_file_and_what_to_install(tmp_path):
     elf32 = tmp_path / "libkxconf.so"
     elf32.write_bytes(b"\x7fELF\x01\x01\x01" + bytes(57))
+    other = Path(sysconfig.get_config_var("LIBDIR"), sysconfig.get_config_var("LDLIBRARY"))
     cases = {
         str(tmp_path / "absent.so"): f"KXCONF_LIBRARY names {tmp_path / 'absent.so'}, which is not a file",
         str(elf32): f"{elf32} is a 32-bit library but this Python is 64-bit",
+        str(other): f"{other} is not the kxconf library (it exports none of the library's functions)",
+        __file__: f"{__file__} is not the kxconf library (no ELF or PE library, or a damaged one)",
         "": f"the library is not installed (tried {SOURCE / 'python' / 'kxconf' / 'libkxconf.so'}); "
             "install the kxconf wheel",
     }
     for library, message in cases.items():
         env = dict(os.environ, KXCONF_LIBRARY=library)
         result = run(sys.executable, "-c", "import kxconf; kxconf.crc16(b'')", env=env)
-        assert "kxconf.errors.LibraryError: kxconf: " + message in result.stderr
+        assert "kxconf.errors.LibraryError: kxconf: " + message in result.stderr, result.stderr
+    # A relative path is the working directory's at import, not at the first call.
+    library = Path(os.environ["KXCONF_LIBRARY"])
+    env = dict(os.environ, KXCONF_LIBRARY=library.name)
+    result = run(sys.executable, "-c", "import kxconf, os; os.chdir('/'); print(kxconf.crc16(b'1'))",
+                 env=env, cwd=library.parent)
+    assert (result.returncode, result.stdout) == (0, "9842\n"), result.stderr
