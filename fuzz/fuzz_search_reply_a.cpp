@@ -1,5 +1,6 @@
-// Feeds arbitrary datagrams to the family A search reply parser: it must
-// never read past the datagram nor write outside the device record.
+// Feeds arbitrary datagrams to the family A search reply parser and to the
+// check of a well-formed answer: neither may read past the datagram, nor the
+// parser write outside the device record.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -17,5 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     kx_device_record record;
     std::memset(&record, 0xA5, sizeof record);
     kx::parse_search_reply_a(reply.data(), size, record);
+    (void)kx::well_formed_search_reply_a({reply.data(), size});
     return 0;
 }

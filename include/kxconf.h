@@ -192,6 +192,22 @@ typedef struct kxb_settings_record {
 /* CRC-16 (polynomial 0x1021, initial 0) of the first length % 65536 bytes. */
 KXCONF_API int32_t KXCONF_CALL cal_crc(const uint8_t *data, int32_t length);
 
+/* The searches. The search_all functions need an array with room for every
+   device that can answer plus one record; with KX_OPTION_EVERY_ADAPTER they
+   list each device once (same family and identifier), without it they merge
+   only an answer that repeats the one before. A search that cannot bind
+   local port 65281 returns KX_E_SOCKET, with *count = 0 from the search_all
+   functions (from kx_search_all also when the port is taken between the two
+   families' searches). The search_one functions take the answer of the
+   address asked only: datagrams from other senders are dropped while their
+   wait (100 ms family A, 1 s family B) runs on. A family A answer names a
+   device only when well formed (an identifier of six numbers 0-255, no
+   control character in the fields the record takes): the search_all
+   functions and kx_discover leave any other out, and kxa_search_one returns
+   KX_E_TIMEOUT for one, as for any unrecognised answer. kx_search_one
+   returns KX_E_SOCKET when the port is taken and KX_E_TIMEOUT for every
+   other family A failure. */
+
 /* Family A: text command protocol. Identifiers are passed as text
    ("a.b.c.d.e.f"); an address text shorter than 7 characters broadcasts
    where the operation allows it. */
@@ -262,7 +278,8 @@ KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *ip_text, uint32_t 
    records[0 .. capacity-1].
    Returns KX_OK with *count devices; KX_INCOMPLETE with *count devices, all
    valid, when answers were dropped after the last requests or the host has
-   more adapter addresses than a search covers (128), so more devices may
+   more adapter addresses than a search covers (128; with options 0 too when
+   KX_OPTION_EVERY_ADAPTER had the adapters listed), so more devices may
    have answered; KX_E_CAPACITY when more devices answered than fit (the
    first capacity are listed, *count = capacity), which takes precedence
    over KX_INCOMPLETE; KX_E_SOCKET when the socket cannot be prepared
@@ -280,9 +297,11 @@ KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t ca
    logins, logouts, reads and writes, with an empty address; the search_all
    functions and kx_discover) leaves by the adapter whose subnet holds the
    address given for the device where one does, otherwise once by every up
-   IPv4 adapter that has a broadcast address; where the system lists none,
-   by its route as without the option. Payloads and ports do not change;
-   datagrams to a device's own address are untouched.
+   IPv4 adapter (/31 and /32 included); where the system lists none, by its
+   route as without the option. Payloads and ports do not change; datagrams
+   to a device's own address are untouched. Each adapter's copy of a search
+   is answered, so the search_all functions then list a device once however
+   many of its answers arrive.
    Returns KX_OK, or KX_E_ARGUMENT for an unknown option or value. */
 KXCONF_API int32_t KXCONF_CALL kx_set_option(int32_t option, int32_t value);
 

@@ -92,7 +92,7 @@ void subnets::add(size_t index, const subnet_plan &plan) {
     bool linked = ready &&
                   run("ip link add " + m.host_link + " type veth peer name " + device_side_link +
                       " netns " + std::to_string(pid)) &&
-                  run("ip addr add " + plan.prefix + ".1/24" +
+                  run("ip addr add " + plan.prefix + ".1/" + std::to_string(plan.host_prefix) +
                       (plan.host_broadcast ? " brd + dev " : " dev ") + m.host_link) &&
                   run("ip link set " + m.host_link + " up");
     linked = linked && ::write(m.to_child, "g", 1) == 1 && read_byte(from_child) == 'c';

@@ -4,13 +4,12 @@
 // devices. Everything is created inside namespaces the test owns and removed
 // with this object; the machine's own network is never touched.
 //
-// Subnet k (counting from 0) is <prefix>.0/24: the caller's side of the pair
-// has <prefix>.1, the devices the addresses they are given, which may lie
-// outside <prefix>.0/24 (a device with a factory address on that link): the
-// devices' side routes everything onto the link, so such a device still
-// answers the host. The default route of the caller's namespace leads into
-// the first subnet, so the limited broadcast 255.255.255.255 reaches only
-// that one.
+// Subnet k (counting from 0) is <prefix>.0/24: the caller's side of the pair has <prefix>.1
+// (with the plan's prefix length), the devices the addresses they are given, which may lie
+// outside <prefix>.0/24 (a device with a factory address on that link): the devices' side routes
+// everything onto the link, so such a device still answers the host. The default route of the
+// caller's namespace leads into the first subnet, so the limited broadcast 255.255.255.255
+// reaches only that one.
 #pragma once
 
 #include <sys/types.h>
@@ -30,6 +29,9 @@ struct subnet_plan {
     // False: the caller's address is added without a broadcast address, as
     // "ip addr add" does unless given "brd".
     bool host_broadcast = true;
+    // The prefix length of the caller's address (31 or 32: a link without
+    // a directed broadcast).
+    int host_prefix = 24;
 };
 
 class subnets {

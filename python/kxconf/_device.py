@@ -276,12 +276,12 @@ def _search_one(operation: str, address: IPv4Address) -> Device:
     record = ctypes.create_string_buffer(DEVICE_RECORD_SIZE)
     try:
         _call(operation, "kx_search_one", str(address).encode("ascii"), record)
-    except Timeout as timeout:
-        # kx_search_one reports a socket it could not prepare as a timeout too.
+    except SocketError as failure:
+        # kx_search_one reports a socket it could not prepare as -1: say why.
         if _port_in_use():
             raise SocketError(
                 -1, f"local UDP port {_LIBRARY_PORT} is in use (is another program configuring devices?)",
-                operation) from timeout
+                operation) from failure
         raise
     return Device._from_record(record.raw, address)
 

@@ -3,6 +3,7 @@
 #include "family_a/discovery_a.h"
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 #include "family_a/family_a.h"
@@ -61,7 +62,55 @@ const family_ops *family_answering(const uint8_t *text, size_t length) {
     return nullptr;
 }
 
+bool control_character(char c) {
+    const auto byte = static_cast<uint8_t>(c);
+    return byte < 0x20 || byte == 0x7F;
+}
+
+// A field's text, as a reader of the record sees it: up to a NUL in it.
+std::string_view text_of(std::string_view field) { return field.substr(0, field.find('\0')); }
+
+bool printable(std::string_view field) {
+    for (char c : text_of(field))
+        if (control_character(c)) return false;
+    return true;
+}
+
+// Six decimal numbers 0-255 joined by '.', and nothing else.
+bool valid_identifier(std::string_view text) {
+    size_t at = 0;
+    for (int number = 1;; ++number) {
+        unsigned value = 0;
+        size_t digits = 0;
+        for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && digits <= 3; ++at) {
+            value = value * 10 + static_cast<unsigned>(text[at] - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) return false;
+        if (number == 6) return at == text.size();
+        if (at == text.size() || text[at] != '.') return false;
+        ++at;
+    }
+}
+
 }  // namespace
+
+bool well_formed_search_reply_a(std::span<const uint8_t> reply) {
+    if (reply.empty() || reply[0] != 'A') return false;
+    field_reader part_one{reply.data(), reply.size(), 1};
+    if (!valid_identifier(text_of(part_one.next()))) return false;
+    if (!printable(part_one.next())) return false;  // port
+    for (int skipped = 0; skipped < 3; ++skipped) part_one.next();
+    if (!printable(part_one.next())) return false;  // name
+    const void *nul = std::memchr(reply.data(), '\0', reply.size());
+    if (nul == nullptr) return true;
+    field_reader part_two{
+        reply.data(), reply.size(),
+        static_cast<size_t>(static_cast<const uint8_t *>(nul) - reply.data()) + 2};
+    for (int field = 0; field < 6; ++field)
+        if (!printable(part_two.next())) return false;
+    return true;
+}
 
 int parse_search_reply_a(const uint8_t *text, size_t length, kx_device_record &record) {
     if (const family_ops *other = family_answering(text, length); other != nullptr) {
@@ -115,21 +164,29 @@ bool parse_answer_a(const family_ops &, const exchange &ex, kx_device_record &re
     return judge_search_reply_a(received_bytes(ex), record) == search_reply_a::device;
 }
 
-int32_t search_one_a(const family_ops &family, const char *ip_text, kx_device_record *record) {
-    if (record == nullptr) return KX_E_ARGUMENT;
+search_one_outcome search_one_a(const family_ops &family, const char *ip_text,
+                                kx_device_record *record) {
+    if (record == nullptr) return {KX_E_ARGUMENT};
     std::memset(record, 0, sizeof *record);
     exchange ex;
-    if (search_one_of(family, ip_text, ex) != step::received) return KX_E_SOCKET;
+    const std::optional<step> outcome = search_one_of(family, ip_text, ex);
+    if (!outcome) return {KX_E_SOCKET, true};
+    if (*outcome != step::received) return {KX_E_SOCKET};
     write_sender(ex, *record);
     switch (judge_search_reply_a(received_bytes(ex), *record)) {
         case search_reply_a::device:
-            return KX_OK;
+            if (well_formed_search_reply_a(received_bytes(ex))) return {KX_OK};
+            // Judged as any unrecognised answer: only family and address.
+            std::memset(record, 0, sizeof *record);
+            write_sender(ex, *record);
+            record->family = KX_FAMILY_UNKNOWN;
+            break;
         case search_reply_a::other_family:
-            return record->family;  // KX_FAMILY_B_ANSWER for family B
+            return {record->family};  // KX_FAMILY_B_ANSWER for family B
         case search_reply_a::other:
             break;
     }
-    return KX_E_TIMEOUT;
+    return {KX_E_TIMEOUT};
 }
 
 }  // namespace kx
@@ -141,5 +198,5 @@ KXCONF_API int32_t KXCONF_CALL kxa_search_all(kx_device_record *records, int32_t
 }
 
 KXCONF_API int32_t KXCONF_CALL kxa_search_one(const char *ip_text, kx_device_record *record) {
-    return search_one_a(family_a_ops, ip_text, record);
+    return search_one_a(family_a_ops, ip_text, record).result;
 }

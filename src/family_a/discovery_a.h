@@ -30,16 +30,25 @@ int parse_search_reply_a(const uint8_t *text, size_t length, kx_device_record &r
 // record.family), or anything else.
 enum class search_reply_a { device, other_family, other };
 search_reply_a judge_search_reply_a(std::span<const uint8_t> reply, kx_device_record &record);
-// The broadcast searches list only family A answers of at least 24 bytes.
+// A well-formed device answer: "A", an identifier of six decimal numbers
+// 0-255 joined by '.', and no control character (a byte below 0x20, or
+// 0x7F) in the text of any other field the record takes (port, name, and
+// part two's six; a field's text ends at a NUL in it). Anything else that
+// begins with "A" (junk, a late reply to another command) names no device.
+bool well_formed_search_reply_a(std::span<const uint8_t> reply);
+// The broadcast searches list only well-formed answers of at least 24 bytes.
 inline bool listed_search_reply_a(std::span<const uint8_t> reply) {
-    return reply.size() >= static_cast<size_t>(min_search_reply_a) && reply[0] == 'A';
+    return reply.size() >= static_cast<size_t>(min_search_reply_a) &&
+           well_formed_search_reply_a(reply);
 }
 
 // The family table's search operations (frame/family.h).
 request_datagram search_request_datagram_a();
 bool parse_answer_a(const family_ops &family, const exchange &ex, kx_device_record &record);
 // KX_OK, the code of the family whose device answered instead (16 for family
-// B), or KX_E_TIMEOUT for an unrecognised answer; KX_E_SOCKET for no answer.
-int32_t search_one_a(const family_ops &family, const char *ip_text, kx_device_record *record);
+// B), or KX_E_TIMEOUT for an unrecognised answer (a family A answer that is
+// not well formed included); KX_E_SOCKET for no answer.
+search_one_outcome search_one_a(const family_ops &family, const char *ip_text,
+                                kx_device_record *record);
 
 }  // namespace kx

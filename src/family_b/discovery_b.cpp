@@ -3,6 +3,7 @@
 #include "family_b/discovery_b.h"
 
 #include <cstring>
+#include <optional>
 
 #include "family_b/family_b.h"
 #include "family_b/replies_b.h"
@@ -43,17 +44,19 @@ bool identify_answer_b(const family_ops &family, std::span<const uint8_t> answer
     return true;
 }
 
-int32_t search_one_b(const family_ops &family, const char *ip_text, kx_device_record *record) {
-    if (record == nullptr) return KX_E_ARGUMENT;
+search_one_outcome search_one_b(const family_ops &family, const char *ip_text,
+                                kx_device_record *record) {
+    if (record == nullptr) return {KX_E_ARGUMENT};
     exchange ex;
-    const step outcome = search_one_of(family, ip_text, ex);
-    if (outcome == step::no_datagram) return KX_E_TIMEOUT;
-    if (outcome == step::receive_failed) return KX_E_SOCKET;
+    const std::optional<step> outcome = search_one_of(family, ip_text, ex);
+    if (!outcome) return {KX_E_SOCKET, true};
+    if (*outcome == step::no_datagram) return {KX_E_TIMEOUT};
+    if (*outcome == step::receive_failed) return {KX_E_SOCKET};
     kxb_settings_record working{};
     const search_reply verdict = judge_search_reply_b(received_bytes(ex), working, family.code);
     // An answer of another family is unusable: the record is not filled.
     if (verdict == search_reply::device) fill_device_record_b(working, *record);
-    return result_of(verdict);
+    return {result_of(verdict)};
 }
 
 }  // namespace kx
@@ -65,5 +68,5 @@ KXCONF_API int32_t KXCONF_CALL kxb_search_all(kx_device_record *records, int32_t
 }
 
 KXCONF_API int32_t KXCONF_CALL kxb_search_one(const char *ip_text, kx_device_record *record) {
-    return search_one_b(family_b_ops, ip_text, record);
+    return search_one_b(family_b_ops, ip_text, record).result;
 }

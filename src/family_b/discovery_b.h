@@ -19,6 +19,7 @@ request_datagram search_request_datagram_b();
 bool parse_answer_b(const family_ops &family, const exchange &ex, kx_device_record &record);
 bool identify_answer_b(const family_ops &family, std::span<const uint8_t> answer,
                        kx_device_record &device);
-int32_t search_one_b(const family_ops &family, const char *ip_text, kx_device_record *record);
+search_one_outcome search_one_b(const family_ops &family, const char *ip_text,
+                                kx_device_record *record);
 
 }  // namespace kx

@@ -7,6 +7,7 @@
 
 #include "frame/exchange.h"
 #include "frame/family.h"
+#include "frame/listed_devices.h"
 #include "kxconf.h"
 
 namespace kx {
@@ -37,50 +38,6 @@ bool parse_answer(const exchange &ex, kx_device_record &record) {
     return false;
 }
 
-bool same_device(const kx_device_record &a, const kx_device_record &b) {
-    return a.family == b.family && std::memcmp(a.device_id, b.device_id, sizeof a.device_id) == 0;
-}
-
-// The devices listed so far (same family and identifier: same device),
-// looked up through a hash table of their positions in the caller's array,
-// so that a thousand answers cost a thousand look-ups rather than half a
-// million comparisons. Devices past hashed_limit are compared one by one.
-class listed_devices {
-  public:
-    explicit listed_devices(const kx_device_record *records) : records_(records) {}
-
-    bool contains(const kx_device_record &device, int32_t listed) const {
-        for (uint32_t s = slot_of(device); positions_[s] != 0; s = (s + 1) % slots)
-            if (same_device(records_[positions_[s] - 1], device)) return true;
-        for (int32_t i = hashed_limit; i < listed; ++i)
-            if (same_device(records_[i], device)) return true;
-        return false;
-    }
-
-    // The device just stored at records[position].
-    void add(int32_t position) {
-        if (position >= hashed_limit) return;
-        uint32_t s = slot_of(records_[position]);
-        while (positions_[s] != 0) s = (s + 1) % slots;
-        positions_[s] = static_cast<uint16_t>(position + 1);
-    }
-
-  private:
-    static constexpr uint32_t slots = 4096;
-    static constexpr int32_t hashed_limit = slots * 3 / 4;  // the table never fills
-
-    // FNV-1a over the identifier. Devices of two families with one
-    // identifier share a chain, and same_device alone tells them apart.
-    static uint32_t slot_of(const kx_device_record &device) {
-        uint32_t hash = 2166136261u;
-        for (uint8_t b : device.device_id) hash = (hash ^ b) * 16777619u;
-        return hash % slots;
-    }
-
-    const kx_device_record *records_;
-    uint16_t positions_[slots] = {};  // position + 1; 0 is an empty slot
-};
-
 // Where a family can tell an answer's identity without decoding it, whether
 // it names a device listed already: most answers in a round after the first
 // are from such devices.
@@ -102,14 +59,17 @@ void send_search_requests(exchange &ex, platform::ipv4_net address) {
 }
 
 // The limited broadcast (routed as the exchange says), then each distinct
-// directed broadcast of the adapters.
+// directed broadcast of the adapters. A /31 or /32 subnet has none: its
+// devices hear the limited broadcast out of its adapter.
 void send_all_requests(exchange &ex, const platform::adapter_list &adapters) {
     send_search_requests(ex, limited_broadcast);
     for (int i = 0; i < adapters.count; ++i) {
+        if (!platform::has_broadcast(adapters.entries[i].netmask)) continue;
         const platform::ipv4_net address = platform::broadcast_of(adapters.entries[i]);
         bool sent = false;
         for (int k = 0; k < i && !sent; ++k)
-            sent = platform::broadcast_of(adapters.entries[k]) == address;
+            sent = platform::has_broadcast(adapters.entries[k].netmask) &&
+                   platform::broadcast_of(adapters.entries[k]) == address;
         if (!sent) send_search_requests(ex, address);
     }
 }
@@ -178,8 +138,11 @@ KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t ca
         if (left <= 0 || !wait_datagram(ex, left < rest ? static_cast<int>(left) : rest)) break;
     }
     const bool dropped = platform::dropped_datagrams(ex.sock) > drops_at_request;
+    // The adapters left out of a list too long (whether the search listed
+    // them or the every-adapter option did) may have devices behind them.
+    const bool every_adapter_covered = ex.routes.complete;
     close_exchange(ex);
     *count = listed;
     if (overflowed) return KX_E_CAPACITY;
-    return dropped || !adapters.complete ? KX_INCOMPLETE : KX_OK;
+    return dropped || !every_adapter_covered ? KX_INCOMPLETE : KX_OK;
 }

@@ -36,7 +36,8 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
     }
     ex.destination = ex.broadcasting ? limited_broadcast
                                      : platform::parse_ipv4(ip_text != nullptr ? ip_text : "");
-    if (ex.broadcasting && every_adapter_option()) {
+    ex.every_adapter = every_adapter_option();
+    if (ex.broadcasting && ex.every_adapter) {
         const bool addressed = text_length(ip_text) >= min_address_text;
         platform::adapter_list adapters;
         platform::list_adapters(adapters);
@@ -50,6 +51,7 @@ void route_limited_broadcasts(exchange &ex, const platform::adapter_list &adapte
                               platform::ipv4_net device) {
     platform::adapter_list &routes = ex.routes;
     routes.count = 0;
+    routes.complete = adapters.complete;
     const bool known = device != 0 && device != limited_broadcast;
     for (int i = 0; i < adapters.count && known; ++i)
         if (platform::subnet_holds(adapters.entries[i], device)) {
@@ -107,6 +109,19 @@ step single_reply(exchange &ex, const uint8_t *request, size_t length, int wait_
     send_datagram(ex, request, length);
     if (!wait_datagram(ex, wait_ms)) return step::no_datagram;
     return receive_datagram(ex) < 0 ? step::receive_failed : step::received;
+}
+
+step reply_from_destination(exchange &ex, const uint8_t *request, size_t length, int wait_ms) {
+    send_datagram(ex, request, length);
+    const int64_t deadline = platform::now_ms() + wait_ms;
+    for (;;) {
+        const int64_t left = deadline - platform::now_ms();
+        if (left <= 0 || !wait_datagram(ex, static_cast<int>(left))) return step::no_datagram;
+        ex.sender = 0;  // stays 0 when the receive reads nothing at all
+        const int n = receive_datagram(ex);
+        if (ex.sender != 0 && ex.sender != ex.destination) continue;
+        return n < 0 ? step::receive_failed : step::received;
+    }
 }
 
 }  // namespace kx

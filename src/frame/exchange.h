@@ -44,8 +44,11 @@ struct exchange {
     platform::ipv4_net destination = 0;
     uint16_t remote_port = 0;
     bool broadcasting = false;
+    // Whether the every-adapter option was on when the exchange opened.
+    bool every_adapter = false;
     // The adapters that each datagram to 255.255.255.255 leaves by, one copy
-    // by each; none (the default): by the system's route alone.
+    // by each; none (the default): by the system's route alone. Incomplete
+    // when the system listed more adapters than it holds.
     platform::adapter_list routes;
     platform::ipv4_net sender = 0;  // source of the last datagram received
     int received = 0;               // length of the last datagram received
@@ -77,6 +80,7 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
 // list (the exchange keeps a copy): by the one whose subnet holds device
 // where one does, otherwise by each adapter once. A device of 0 or
 // 255.255.255.255 is no device. An empty list leaves the system's route.
+// The routes are as complete as the list.
 void route_limited_broadcasts(exchange &ex, const platform::adapter_list &adapters,
                               platform::ipv4_net device);
 void send_datagram(exchange &ex, const uint8_t *bytes, size_t length);
@@ -94,6 +98,12 @@ enum class step { received, no_datagram, receive_failed };
 // Single reply: arm, send, wait once, receive once. On step::received the
 // datagram is in ex.receive_area / ex.received.
 step single_reply(exchange &ex, const uint8_t *request, size_t length, int wait_ms);
+
+// Single reply from the destination: send, then wait up to wait_ms in all
+// for a datagram from the destination's address. Datagrams from other
+// senders (a late answer to an earlier search, say) are read and dropped,
+// even one too long to receive.
+step reply_from_destination(exchange &ex, const uint8_t *request, size_t length, int wait_ms);
 
 // Request and matching reply: send once, then wait/receive/reset until a
 // datagram satisfies matches(ex), which ends the loop with step::received.

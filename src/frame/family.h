@@ -30,6 +30,14 @@ struct request_datagram {
 // fits).
 constexpr size_t family_record_room = 256;
 
+// A single-device search's result, and whether its socket could not be
+// prepared (nothing was sent): family A's own result does not tell that from
+// silence, and the generic search reports it as such.
+struct search_one_outcome {
+    int32_t result;
+    bool socket_failed = false;
+};
+
 struct family_ops {
     uint8_t code;            // KX_FAMILY_*, the first byte of every record of the family
     uint16_t device_port;    // where its devices listen
@@ -52,7 +60,8 @@ struct family_ops {
     std::string_view probe_answer;
     // One device by address: KX_OK with the record filled; from the list's
     // first family also the code of the family whose device answered.
-    int32_t (*search_one)(const family_ops &family, const char *ip_text, kx_device_record *record);
+    search_one_outcome (*search_one)(const family_ops &family, const char *ip_text,
+                                     kx_device_record *record);
 
     int32_t (*login)(const family_ops &family, const char *ip_text, const uint8_t *device_id,
                      const kx_settings_record *login);

@@ -15,11 +15,11 @@ KXCONF_API int32_t KXCONF_CALL kx_search_all(kx_device_record *records, int32_t 
     int32_t total = 0;
     for (const family_ops *family : family_list) {
         int32_t found = 0;
+        // A family that cannot be searched fails the whole search: a list
+        // without its devices is no answer to "every device".
         if (search_all_of(*family, records + total, &found) != KX_OK) {
-            // Without the first family's search there is no count to report:
-            // the caller's stays as it was, and the call still succeeds.
-            if (family == family_list.front()) return KX_OK;
-            found = 0;
+            *count = 0;
+            return KX_E_SOCKET;
         }
         // Each family's devices follow the previous family's in the array.
         total += found;
@@ -31,13 +31,15 @@ KXCONF_API int32_t KXCONF_CALL kx_search_all(kx_device_record *records, int32_t 
 KXCONF_API int32_t KXCONF_CALL kx_search_one(const char *ip_text, kx_device_record *record) {
     if (record == nullptr) return KX_E_ARGUMENT;
     const family_ops &first = *family_list.front();
-    const int32_t result = first.search_one(first, ip_text, record);
-    if (result == KX_OK) return KX_OK;
+    const search_one_outcome outcome = first.search_one(first, ip_text, record);
+    if (outcome.socket_failed) return KX_E_SOCKET;
+    if (outcome.result == KX_OK) return KX_OK;
     // A device of another family answers the first family's probe in its
     // own way, which the first family's search reports as that family's
     // code: ask it again in its own protocol.
-    const family_ops *other = family_by_code(result);
-    if (other != nullptr && other != &first) return other->search_one(*other, ip_text, record);
+    const family_ops *other = family_by_code(outcome.result);
+    if (other != nullptr && other != &first)
+        return other->search_one(*other, ip_text, record).result;
     return KX_E_TIMEOUT;
 }
 

@@ -55,7 +55,8 @@ void send_to(udp_socket &sock, ipv4_net address, uint16_t port, const uint8_t *b
 // Receives one queued datagram without blocking into buffer (capacity bytes).
 // Returns its length, or -1 when nothing is queued, the receive fails, or the
 // datagram is longer than capacity (it is never delivered truncated).
-// sender receives the source address.
+// sender receives the source address of a datagram read, one too long
+// included; it is left as it was when none was read.
 int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &sender);
 // The datagrams read by one receive_batch, in order of arrival.
 struct datagram_batch {
@@ -76,8 +77,8 @@ int receive_batch(udp_socket &sock, datagram_batch &batch);
 // Closes the socket and releases whatever waiting needed.
 void close(udp_socket &sock);
 
-// One IPv4 address of an up, non-loopback adapter whose subnet has a
-// broadcast address (a prefix of /30 or shorter). An adapter with several
+// One IPv4 address of an up, non-loopback adapter, whatever its prefix (/31
+// and /32 included, and point-to-point links). An adapter with several
 // addresses appears once for each.
 struct adapter {
     uint32_t index = 0;  // the OS's interface index

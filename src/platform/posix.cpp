@@ -97,11 +97,11 @@ int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &s
     do {
         n = ::recvmsg(fd_of(sock), &msg, MSG_DONTWAIT);
     } while (n < 0 && errno == EINTR);
+    if (n < 0) return -1;
+    sender = from.sin_addr.s_addr;
     // Winsock fails the receive of a datagram larger than the buffer
     // (WSAEMSGSIZE); do the same so both platforms agree.
-    if (n < 0 || (msg.msg_flags & MSG_TRUNC) != 0) return -1;
-    sender = from.sin_addr.s_addr;
-    return static_cast<int>(n);
+    return (msg.msg_flags & MSG_TRUNC) != 0 ? -1 : static_cast<int>(n);
 }
 
 void close(udp_socket &sock) {
@@ -143,8 +143,9 @@ void list_adapters(adapter_list &list) {
         return;
     }
     for (const ifaddrs *i = all; i != nullptr; i = i->ifa_next) {
-        const unsigned wanted = IFF_UP | IFF_BROADCAST;
-        if ((i->ifa_flags & wanted) != wanted || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        // A point-to-point link (no IFF_BROADCAST) carries a limited
+        // broadcast out of it as well as any.
+        if ((i->ifa_flags & IFF_UP) == 0 || (i->ifa_flags & IFF_LOOPBACK) != 0) continue;
         if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
         if (i->ifa_netmask == nullptr || i->ifa_netmask->sa_family != AF_INET) continue;
         // ifa_broadaddr is not used: an address added without an explicit
@@ -152,7 +153,6 @@ void list_adapters(adapter_list &list) {
         sockaddr_in address{}, netmask{};
         std::memcpy(&address, i->ifa_addr, sizeof address);
         std::memcpy(&netmask, i->ifa_netmask, sizeof netmask);
-        if (!has_broadcast(netmask.sin_addr.s_addr)) continue;
         const unsigned index = ::if_nametoindex(i->ifa_name);
         if (index == 0) continue;  // gone since the list was made
         if (list.count == adapter_list::capacity) {

@@ -153,9 +153,9 @@ int receive_from(udp_socket &sock, uint8_t *buffer, size_t capacity, ipv4_net &s
     const int n =
         ::recvfrom(socket_of(sock), reinterpret_cast<char *>(buffer), static_cast<int>(capacity), 0,
                    reinterpret_cast<sockaddr *>(&from), &from_length);
-    if (n == SOCKET_ERROR) return -1;
+    if (n == SOCKET_ERROR && ::WSAGetLastError() != WSAEMSGSIZE) return -1;
     sender = from.sin_addr.s_addr;
-    return n;
+    return n == SOCKET_ERROR ? -1 : n;
 }
 
 void close(udp_socket &sock) {
@@ -202,7 +202,7 @@ void list_adapters(adapter_list &list) {
         if ((row.wType & (MIB_IPADDR_DISCONNECTED | MIB_IPADDR_DELETED)) != 0) continue;
         uint8_t first_octet = 0;
         std::memcpy(&first_octet, &row.dwAddr, 1);
-        if (row.dwAddr == 0 || first_octet == 127 || !has_broadcast(row.dwMask)) continue;
+        if (row.dwAddr == 0 || first_octet == 127) continue;
         if (list.count == adapter_list::capacity) {
             list.complete = false;
             return;

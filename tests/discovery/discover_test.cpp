@@ -4,9 +4,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "device_a.h"
 #include "device_b.h"
@@ -239,6 +242,55 @@ TEST(DiscoverAdapters, EveryAdapterReachesTheSecondOneAndAForeignAddressOnIt) {
     EXPECT_EQ(devices_of(records, count), everyone);
 }
 
+// Family A device P<length>, identifier 0.16.2.3.4.<length>, at address on
+// a link whose host address has that prefix length (31 or 32: no directed
+// broadcast).
+kxsim::subnet_plan point_to_point(const std::string &prefix, int length,
+                                  const std::string &address) {
+    const std::string n = std::to_string(length);
+    kxsim::subnet_plan plan{prefix, {address}, [=](kxsim::lan &lan) {
+                                lan.add<kxsim::device_a>(address, "0.16.2.3.4." + n, "P" + n);
+                            }};
+    plan.host_broadcast = false;
+    plan.host_prefix = length;
+    return plan;
+}
+
+TEST(DiscoverAdapters, AdaptersOfSlash31AndSlash32AreSearchedAndWrittenThrough) {
+    // 10.2.0.1/31 holds the device at 10.2.0.0; no subnet holds 10.3.0.2.
+    kxsim::subnets bed{{subnet_of_two("10.1.0", 1), point_to_point("10.2.0", 31, "10.2.0.0"),
+                        point_to_point("10.3.0", 32, "10.3.0.2")}};
+    kx_device_record records[8];
+    int32_t count = -1;
+    ASSERT_EQ(kx_discover(records, 8, &count, KX_SEARCH_ALL_INTERFACES), KX_OK);
+    EXPECT_EQ(devices_of(records, count), (std::set<std::string>{"A1@10.1.0.2", "B1@10.1.0.3",
+                                                                 "P31@10.2.0.0", "P32@10.3.0.2"}));
+    // A family A write always broadcasts: with the option, out of the
+    // adapter whose subnet holds the device.
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 1), KX_OK);
+    kxa_settings_record settings{};
+    EXPECT_EQ(kxa_read_setting("10.2.0.0", "0.16.2.3.4.31", &settings, nullptr), KX_OK);
+    EXPECT_EQ(kxa_write_setting("10.2.0.0", "0.16.2.3.4.31", &settings, nullptr), KX_OK);
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 0), KX_OK);
+}
+
+TEST(DiscoverAdapters, MoreAdapterAddressesThanHeldAreReportedInEveryMode) {
+    // 130 addresses on one link of this namespace, whose other end is here too.
+    ASSERT_EQ(std::system("ip link add kxmany type veth peer name kxmany-end && "
+                          "ip link set kxmany up && for i in $(seq 1 130); do "
+                          "echo address add 10.200.$((i / 100)).$((i % 100))/32 dev kxmany; "
+                          "done | ip -batch -"),
+              0);
+    kx_device_record records[2];
+    int32_t count = -1;
+    EXPECT_EQ(kx_discover(records, 2, &count, KX_SEARCH_ALL_INTERFACES), KX_INCOMPLETE);
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 1), KX_OK);
+    EXPECT_EQ(kx_discover(records, 2, &count, 0), KX_INCOMPLETE);
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 0), KX_OK);
+    EXPECT_EQ(kx_discover(records, 2, &count, 0), KX_OK);
+    EXPECT_EQ(std::system("ip link del kxmany"), 0);
+}
+
 TEST(EveryAdapterOption, SettingsReachADeviceBehindTheSecondAdapter) {
     two_adapter_host host;
     kx_settings_record login{};
@@ -261,6 +313,41 @@ TEST(EveryAdapterOption, SettingsReachADeviceBehindTheSecondAdapter) {
     // device the record names answers.
     ASSERT_EQ(kxb_read_setting("", id_b2, &settings_b, nullptr), KX_OK);
     EXPECT_EQ(kxb_write_setting("", id_b2, &settings_b, nullptr), KX_OK);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EveryAdapterOption, OlderSearchesListEachDeviceOnceInAnArrayOfEveryDevicePlusOne) {
+    // Two devices on this host itself: each adapter's copy of a broadcast
+    // loops back to them, so each answers once per adapter, in turn.
+    kxsim::lan lan;
+    lan.add<kxsim::device_a>("127.0.0.2", "0.16.2.3.4.8", "L8");
+    lan.add<kxsim::device_a>("127.0.0.3", "0.16.2.3.4.9", "L9");
+    lan.add<kxsim::device_b>("127.0.0.4", kxsim::device_id_bytes{0, 16, 11, 0, 0, 8}, "M8");
+    lan.add<kxsim::device_b>("127.0.0.5", kxsim::device_id_bytes{0, 16, 11, 0, 0, 9}, "M9");
+    two_adapter_host host;
+    ASSERT_EQ(kx_set_option(KX_OPTION_EVERY_ADAPTER, 1), KX_OK);
+    const std::set<std::string> family_a{"A1@10.1.0.2", "A2@10.2.0.2", "F77@192.168.77.7",
+                                         "L8@127.0.0.2", "L9@127.0.0.3"};
+    const std::set<std::string> family_b{"B1@10.1.0.3", "B2@10.2.0.3", "M8@127.0.0.4",
+                                         "M9@127.0.0.5"};
+    std::set<std::string> both = family_a;
+    both.insert(family_b.begin(), family_b.end());
+
+    // On the heap and sized exactly, so that the sanitizer sees a write past
+    // the end.
+    const auto search = [](auto function, size_t devices) {
+        std::vector<kx_device_record> records(devices + 1);
+        int32_t count = -1;
+        EXPECT_EQ(function(records.data(), &count), KX_OK);
+        EXPECT_EQ(count, static_cast<int32_t>(devices));
+        return devices_of(records.data(), count < 0 ? 0 : std::min<int32_t>(count, devices + 1));
+    };
+    EXPECT_EQ(search(kxa_search_all, family_a.size()), family_a);
+    EXPECT_EQ(search(kxb_search_all, family_b.size()), family_b);
+    EXPECT_EQ(search(kx_search_all, both.size()), both);
 }
 
 }  // namespace

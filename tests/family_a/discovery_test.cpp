@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -129,6 +130,54 @@ TEST(SearchAllA, TakesRepliesOf24BytesAndMoreOnly) {
     EXPECT_EQ(records[0].device_id[0], 3);
 }
 
+TEST(SearchAllA, AnswersThatNameNoDeviceAreNotListedByAnySearch) {
+    kxsim::lan lan;
+    lan.add<kxsim::device_a>("127.0.0.2", "0.16.2.3.4.5", "REAL");
+    // Datagrams of 24 bytes or more that begin with "A" but are no device's
+    // answer: the identifier is not six numbers 0-255, or a field holds a
+    // control character.
+    const std::string junk[] = {
+        "A0.16.2.3.4/502/x/y/z/FIVE/",
+        "A0.16.2.3.4.5.6/502/x/y/z/SEVEN/",
+        "A0.16.2.3.4.256/502/x/y/z/BIG/",
+        "A0.16.2.3.4.x/502/x/y/z/LETTER/",
+        "A0.16.2.3.4.6/502/x/y/z/N\x7F/",
+        "A0.16.2.3.4.7/5\x02/x/y/z/PORT/",
+        "A0.16.2.3.4.8/502/x/y/z/N/\0.10.0.0.\x01/255.0.0.0/"s,
+        "A" + std::string(40, '\x01'),
+    };
+    // Well formed, and listed: a name in a device's own code page, and
+    // fields padded with NULs.
+    const std::string good[] = {
+        "A0.16.2.3.4.10/502/x/y/z/Caf\xE9/",
+        "A0.16.2.3.4.11/502/x/y/z/PAD/\0.10.0.0.11/255.0.0.0/1/2/3/4\0\0\0"s,
+    };
+    const auto send_all = [&] {
+        int at = 10;
+        for (const std::string &text : junk)
+            lan.send("127.0.0.9", kxsim::family_a_port, kxsim::to_bytes(text), at++);
+        for (const std::string &text : good)
+            lan.send("127.0.0.8", kxsim::family_a_port, kxsim::to_bytes(text), at++);
+    };
+    const std::set<int> listed{5, 10, 11};
+    const auto last_bytes = [](const kx_device_record *records, int32_t count) {
+        std::set<int> found;
+        for (int32_t i = 0; i < count; ++i) found.insert(records[i].device_id[5]);
+        return found;
+    };
+    kx_device_record records[16];
+    int32_t count = -1;
+    send_all();
+    ASSERT_EQ(kxa_search_all(records, &count), KX_OK);
+    EXPECT_EQ(last_bytes(records, count), listed);
+    send_all();
+    ASSERT_EQ(kx_search_all(records, &count), KX_OK);
+    EXPECT_EQ(last_bytes(records, count), listed);
+    send_all();
+    ASSERT_EQ(kx_discover(records, 16, &count, 0), KX_OK);
+    EXPECT_EQ(last_bytes(records, count), listed);
+}
+
 TEST(SearchAllA, FamilyBAnswersAndOversizedDatagramsAreNeverCounted) {
     kxsim::lan lan;
     lan.add<kxsim::device_a>("127.0.0.2", "1.1.1.1.1.1")
@@ -168,7 +217,7 @@ TEST(SearchAllA, BusyLocalPortFailsWithoutSending) {
     kx_device_record records[2];
     int32_t count = -7;
     EXPECT_EQ(kxa_search_all(records, &count), KX_E_SOCKET);
-    EXPECT_EQ(count, -7);
+    EXPECT_EQ(count, 0);
     kx_device_record one;
     EXPECT_EQ(kxa_search_one("127.0.0.2", &one), KX_E_SOCKET);
     ::close(fd);
@@ -197,11 +246,22 @@ TEST(SearchOneA, JudgesTheAnswer) {
     auto &dev = lan.add<kxsim::device_a>("127.0.0.2", "1.2.3", "SHORT");
     kx_device_record record;
 
-    // Any length of 'A' reply is parsed; missing identifier bytes are zero.
-    dev.inject(kxsim::any_request(), fault().once().reply_with("A1.2.3"));
+    // A well-formed answer of any length is parsed.
+    dev.inject(kxsim::any_request(), fault().once().reply_with("A1.2.3.4.5.6/7"));
     ASSERT_EQ(kxa_search_one("127.0.0.2", &record), KX_OK);
-    EXPECT_EQ(record.device_id[2], 3);
-    EXPECT_EQ(record.device_id[3], 0);
+    EXPECT_EQ(record.device_id[5], 6);
+    EXPECT_EQ(record.local_port, 7);
+
+    // One that is not (three numbers; a control character in the name) is
+    // an unrecognised answer: -3, only family and address set.
+    for (const std::string &malformed : {"A1.2.3/1/a/b/c/N/"s, "A1.2.3.4.5.6/1/a/b/c/N\x01/"s}) {
+        dev.inject(kxsim::any_request(), fault().once().reply_with(malformed));
+        EXPECT_EQ(kxa_search_one("127.0.0.2", &record), KX_E_TIMEOUT) << malformed;
+        EXPECT_EQ(record.family, KX_FAMILY_UNKNOWN);
+        EXPECT_STREQ(record.ip_address, "127.0.0.2");
+        EXPECT_EQ(record.device_id[0], 0);
+        EXPECT_EQ(record.local_port, 0);
+    }
 
     // A family B device's answer: 16, with only family and address set.
     dev.inject(kxsim::any_request(), fault().once().reply_with("Q7xyz"));

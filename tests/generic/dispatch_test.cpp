@@ -254,7 +254,7 @@ TEST(GenericSearchAll, ListsFamilyADevicesFirstThenFamilyB) {
     EXPECT_TRUE(trace[0].broadcast() && trace[1].broadcast());
 }
 
-TEST(GenericSearchAll, AFamilyASearchThatCannotBindLeavesTheCount) {
+TEST(GenericSearchAll, ABusyLocalPortIsASocketFailureWithCountZero) {
     kxsim::lan lan;
     add_device_a(lan);
     add_device_b(lan);
@@ -262,8 +262,10 @@ TEST(GenericSearchAll, AFamilyASearchThatCannotBindLeavesTheCount) {
     ASSERT_TRUE(busy.bound());
     kx_device_record records[4];
     int32_t count = -7;
-    EXPECT_EQ(kx_search_all(records, &count), KX_OK);
-    EXPECT_EQ(count, -7);
+    EXPECT_EQ(kx_search_all(records, &count), KX_E_SOCKET);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(kxb_search_all(records, &count), KX_E_SOCKET);
+    EXPECT_EQ(count, 0);
     EXPECT_TRUE(lan.received().empty());
 }
 
@@ -298,7 +300,7 @@ TEST(GenericSearchOne, AsksAFamilyBDeviceAgainInItsOwnProtocol) {
     EXPECT_EQ(trace[1].destination, ip_b);
 }
 
-TEST(GenericSearchOne, EveryFamilyAFailureIsATimeout) {
+TEST(GenericSearchOne, FamilyAFailuresAreTimeoutsAndABusyPortASocketFailure) {
     kxsim::lan lan;
     auto &dev = add_device_a(lan);
     kx_device_record record;
@@ -311,10 +313,38 @@ TEST(GenericSearchOne, EveryFamilyAFailureIsATimeout) {
     {
         busy_local_port busy;
         ASSERT_TRUE(busy.bound());
-        EXPECT_EQ(kx_search_one(ip_a, &record), KX_E_TIMEOUT);
+        EXPECT_EQ(kx_search_one(ip_a, &record), KX_E_SOCKET);
     }
     // No family B search follows any of these.
     EXPECT_TRUE(lan.received_on(kxsim::family_b_port).empty());
+}
+
+TEST(GenericSearchOne, EverySingleDeviceSearchHearsTheAddressAskedOnly) {
+    kxsim::lan lan;
+    add_device_a(lan).inject(kxsim::any_request(), fault().late(40));
+    add_device_b(lan).inject(kxsim::any_request(), fault().late(40));
+    // Before the device asked answers: another device's late answers to an
+    // earlier search, of both families, and a datagram too long to receive.
+    kxsim::settings_b other_b;
+    other_b.id = {0, 16, 11, 0, 0, 9};
+    const auto strangers = [&] {
+        lan.send("127.0.0.9", kxsim::family_a_port,
+                 kxsim::to_bytes("A0.16.2.3.4.9/502/x/y/z/STRANGER/"), 5);
+        lan.send("127.0.0.9", kxsim::family_b_port, kxsim::packet_b::settings_packet(other_b, 1, 0),
+                 10);
+        lan.send("127.0.0.9", kxsim::family_a_port, kxsim::bytes(300, 'A'), 15);
+    };
+    kx_device_record record;
+    strangers();
+    ASSERT_EQ(kxa_search_one(ip_a, &record), KX_OK);
+    EXPECT_STREQ(record.device_name, "ALPHA-9");
+    strangers();
+    ASSERT_EQ(kxb_search_one(ip_b, &record), KX_OK);
+    EXPECT_EQ(std::memcmp(record.device_id, id_b.data(), 6), 0);
+    strangers();
+    ASSERT_EQ(kx_search_one(ip_b, &record), KX_OK);
+    EXPECT_EQ(record.family, KX_FAMILY_B);
+    EXPECT_EQ(std::memcmp(record.device_id, id_b.data(), 6), 0);
 }
 
 TEST(GenericSearchOne, AFamilyBFailureKeepsItsOwnCode) {

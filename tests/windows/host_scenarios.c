@@ -864,9 +864,10 @@ static void busy_port(void) {
         kxb_settings_record settings_b;
         const uint8_t id[6] = {0, 16, 2, 3, 4, 5};
         EXPECT_CALL(KX_E_SOCKET, kxa_search_all, records, &count);
-        EXPECT_INT(count, -7);
+        EXPECT_INT(count, 0);
+        count = -7;
         EXPECT_CALL(KX_E_SOCKET, kxb_search_all, records, &count);
-        EXPECT_INT(count, -7);
+        EXPECT_INT(count, 0);
         EXPECT_CALL(KX_E_SOCKET, kxa_search_one, "127.0.0.2", &one);
         EXPECT_CALL(KX_E_SOCKET, kxb_search_one, "127.0.0.2", &one);
         EXPECT_CALL(KX_E_SOCKET, kxa_login, "127.0.0.2", "0.16.2.3.4.5", &login_a);
