@@ -9,6 +9,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -91,6 +92,25 @@ kxsim::device_b &add_device_b(kxsim::lan &lan) {
     return dev;
 }
 
+
+TEST(GenericDispatch, TheLibraryListsFamilyAThenFamilyBAndNothingPast) {
+    kx_family_record info = filled<kx_family_record>(0xEE);
+    ASSERT_EQ(kx_family_info(0, &info), KX_OK);
+    EXPECT_EQ((std::tuple{info.family, info.letter, uint16_t{info.device_port},
+                          uint16_t{info.record_size}, std::string(info.name)}),
+              (std::tuple{uint8_t{1}, 'A', uint16_t{65535}, uint16_t{244},
+                          std::string("tagged text commands")}));
+    ASSERT_EQ(kx_family_info(1, &info), KX_OK);
+    EXPECT_EQ((std::tuple{info.family, info.letter, uint16_t{info.device_port},
+                          uint16_t{info.record_size}, std::string(info.name)}),
+              (std::tuple{uint8_t{16}, 'B', uint16_t{65280}, uint16_t{148},
+                          std::string("binary packets")}));
+    // Past the end, before the start or without a record: nothing written.
+    const kx_family_record before = info;
+    for (int32_t index : {2, -1, INT32_MAX}) EXPECT_EQ(kx_family_info(index, &info), KX_E_ARGUMENT);
+    EXPECT_TRUE(same(info, before));
+    EXPECT_EQ(kx_family_info(0, nullptr), KX_E_ARGUMENT);
+}
 // ---------------------------------------------------------------- dispatch
 
 TEST(GenericDispatch, AnUnknownFamilySendsNothing) {
