@@ -57,8 +57,8 @@ std::string add_defaults(const std::vector<std::string> &values, const kxsim::fa
             if (count > most_per_family) return "at most 254 devices of each family";
             for (int i = 1; i <= count; ++i) {
                 const std::string n = std::to_string(i);
-                const kxsim::device_id_bytes id{0, 16, family.id_group, 0, family.subnet,
-                                                static_cast<uint8_t>(i)};
+                const kxsim::device_id_bytes id{
+                    0, 16, family.id_group, 0, family.subnet, static_cast<uint8_t>(i)};
                 devices.push_back(family.kind.make(family, "127.0." + subnet + "." + n, id,
                                                    std::string("SIM-") + family.letter + n));
             }

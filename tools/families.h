@@ -137,8 +137,8 @@ inline constexpr family_table tables[] = {
 
 // A family without a table: any speed, every setting as wide as its field,
 // and none of the behaviours above, which would have to be known.
-inline constexpr family_table unknown_table{
-    0, {}, 1, UINT32_MAX, {}, {}, {}, false, false, false, false};
+inline constexpr family_table unknown_table{0,  {},    1,     UINT32_MAX, {},   {},
+                                            {}, false, false, false,      false};
 
 }  // namespace detail
 

@@ -45,8 +45,8 @@ std::optional<message> parse(const bytes &p) {
 }
 
 bytes compose(uint8_t sequence, const lines &fields) {
-    std::string text = std::string("KV") + static_cast<char>(sequence) +
-                       static_cast<char>(fields.size());
+    std::string text =
+        std::string("KV") + static_cast<char>(sequence) + static_cast<char>(fields.size());
     for (const auto &[k, v] : fields) text += k + "=" + v + "\n";
     return bytes(text.begin(), text.end());
 }
@@ -79,8 +79,8 @@ std::string apply(settings_t &s, Get &&get) {
         std::string *field;
         size_t most;
     };
-    for (const text_key &t : {text_key{"NAME", &s.name, 10}, {"PASS", &s.password, 10},
-                              {"FW", &s.firmware, 16}})
+    for (const text_key &t :
+         {text_key{"NAME", &s.name, 10}, {"PASS", &s.password, 10}, {"FW", &s.firmware, 16}})
         if (const std::string *v = get(t.key)) {
             if (v->size() > t.most) return std::string(t.key) + " is too long";
             *t.field = *v;
@@ -97,13 +97,15 @@ std::string apply(settings_t &s, Get &&get) {
         uint32_t *field;
         uint64_t most;
     };
-    for (const number_key &n :
-         {number_key{"PORT", &s.port, 65535}, {"BAUD", &s.baud, UINT32_MAX},
-          {"PARITY", &s.parity, 255}, {"BITS", &s.bits, 255}, {"STOP", &s.stop, 255}})
+    for (const number_key &n : {number_key{"PORT", &s.port, 65535},
+                                {"BAUD", &s.baud, UINT32_MAX},
+                                {"PARITY", &s.parity, 255},
+                                {"BITS", &s.bits, 255},
+                                {"STOP", &s.stop, 255}})
         if (const std::string *v = get(n.key)) {
             const auto value = number(*v, n.most);
-            if (!value) return std::string(n.key) + " is not a number up to " +
-                               std::to_string(n.most);
+            if (!value)
+                return std::string(n.key) + " is not a number up to " + std::to_string(n.most);
             *n.field = *value;
         }
     return {};
@@ -219,9 +221,9 @@ int device_t::rejected() const {
 std::string configure_t(device &target, const nlohmann::json &entry) {
     // A device file names settings as kxtool save writes them.
     static const std::map<std::string, const char *> keys = {
-        {"device_name", "NAME"}, {"password", "PASS"},       {"firmware_version", "FW"},
-        {"ip_address", "IP"},    {"subnet_mask", "MASK"},    {"gateway", "GW"},
-        {"local_port", "PORT"},  {"baud_rate", "BAUD"},      {"parity", "PARITY"},
+        {"device_name", "NAME"}, {"password", "PASS"},    {"firmware_version", "FW"},
+        {"ip_address", "IP"},    {"subnet_mask", "MASK"}, {"gateway", "GW"},
+        {"local_port", "PORT"},  {"baud_rate", "BAUD"},   {"parity", "PARITY"},
         {"data_bits", "BITS"},   {"stop_bits", "STOP"}};
     std::map<std::string, std::string> given;
     for (const auto &[name, value] : entry.items()) {

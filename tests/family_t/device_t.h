@@ -26,8 +26,7 @@ extern const device_kind kind_t;
 
 struct settings_t {
     device_id_bytes id{};
-    std::string name, firmware = "T-0.9", password, ip, mask = "255.0.0.0",
-                      gateway = "127.0.0.1";
+    std::string name, firmware = "T-0.9", password, ip, mask = "255.0.0.0", gateway = "127.0.0.1";
     uint32_t port = 4001, baud = 9600, parity = 0, bits = 8, stop = 1;
 };
 

@@ -223,7 +223,7 @@ bool take_answer(const family_ops &family, std::span<const uint8_t> datagram,
         !answer.number("PORT", 65535, port))
         return false;
     // Addresses as text, with room for the NUL.
-    const std::pair<const char *, char (*)[16]> addresses[] = {
+    const std::pair<const char *, char(*)[16]> addresses[] = {
         {"IP", &found.ip_address}, {"MASK", &found.subnet_mask}, {"GW", &found.gateway}};
     for (const auto &[key, field] : addresses)
         if (answer.value(key).size() >= sizeof *field || !take_text(answer.value(key), *field))
@@ -281,9 +281,8 @@ int32_t read_record(const family_ops &family, const char *ip_text, const uint8_t
                     uint8_t *record, const kx_device_record *) {
     if (device_id == nullptr) return KX_E_ARGUMENT;
     exchange ex;
-    const int32_t result =
-        ask(family, ip_text, session_request(sequence_t::get, "GET", device_id), sequence_t::get,
-            device_id, ex);
+    const int32_t result = ask(family, ip_text, session_request(sequence_t::get, "GET", device_id),
+                               sequence_t::get, device_id, ex);
     if (result != KX_OK) return result;
     const reply_t reply(received_bytes(ex), sequence_t::get);
     kxt_settings_record s{};
@@ -293,7 +292,8 @@ int32_t read_record(const family_ops &family, const char *ip_text, const uint8_t
         reply.operation_is("OK") && take_id(reply.value("ID"), s.device_id) &&
         take_text(reply.value("NAME"), s.device_name) &&
         take_text(reply.value("FW"), s.firmware_version) &&
-        take_text(reply.value("PASS"), s.password) && take_address(reply.value("IP"), s.ip_address) &&
+        take_text(reply.value("PASS"), s.password) &&
+        take_address(reply.value("IP"), s.ip_address) &&
         take_address(reply.value("MASK"), s.subnet_mask) &&
         take_address(reply.value("GW"), s.gateway) && reply.number("PORT", 65535, port) &&
         reply.number("BAUD", UINT32_MAX, baud) && reply.number("PARITY", 255, parity) &&
@@ -342,10 +342,9 @@ int32_t serial(const family_ops &family, const char *ip_text, std::string_view k
     exchange ex;
     if (open_exchange(ex, ip_text, family.device_port, target::broadcast_rule) != KX_OK)
         return KX_E_SOCKET;
-    const step outcome =
-        matching_reply(ex, request.bytes, request.length, reply_wait_ms, [](const exchange &e) {
-            return reply_t(received_bytes(e), sequence_t::serial).valid();
-        });
+    const step outcome = matching_reply(
+        ex, request.bytes, request.length, reply_wait_ms,
+        [](const exchange &e) { return reply_t(received_bytes(e), sequence_t::serial).valid(); });
     close_exchange(ex);
     if (outcome != step::received) return outcome == step::no_datagram ? KX_E_TIMEOUT : KX_E_SOCKET;
     return accepted(ex, sequence_t::serial);

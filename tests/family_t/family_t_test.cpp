@@ -20,8 +20,8 @@ constexpr const char *ip_t = "127.0.0.4";
 constexpr uint8_t id_t[6] = {0, 16, 13, 0, 0, 1};
 
 kxsim::bytes datagram_t(uint8_t sequence, const std::string &lines, uint8_t count) {
-    const std::string text = std::string("KV") + static_cast<char>(sequence) +
-                             static_cast<char>(count) + lines;
+    const std::string text =
+        std::string("KV") + static_cast<char>(sequence) + static_cast<char>(count) + lines;
     return kxsim::bytes(text.begin(), text.end());
 }
 
@@ -35,8 +35,8 @@ TEST(FamilyT, IsFoundLoggedIntoReadWrittenAndLoggedOutThroughTheGenericFunctions
     kxsim::lan lan;
     ASSERT_TRUE(kxsim::add_default_device(lan, KX_FAMILY_A, "127.0.0.2", 1));
     ASSERT_TRUE(kxsim::add_default_device(lan, KX_FAMILY_B, "127.0.0.3", 1));
-    auto &device = lan.add<kxsim::device_t>(ip_t, kxsim::device_id_bytes{0, 16, 13, 0, 0, 1},
-                                            "SIM-T1");
+    auto &device =
+        lan.add<kxsim::device_t>(ip_t, kxsim::device_id_bytes{0, 16, 13, 0, 0, 1}, "SIM-T1");
     kxsim::settings_t s = device.settings();
     s.password = "pw";
     device.set_settings(s);
@@ -81,10 +81,8 @@ TEST(FamilyT, IsFoundLoggedIntoReadWrittenAndLoggedOutThroughTheGenericFunctions
     ASSERT_EQ(kx_read_setting(ip_t, id_t, &settings, &one), KX_OK);
     auto requests = sent_to(lan, port_t);
     ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[1].payload,
-              datagram_t(2, "OP=LOGIN\nID=0.16.13.0.0.1\nPASS=pw\n", 3));
-    EXPECT_EQ(requests[2].payload,
-              datagram_t(3, "OP=GET\nID=0.16.13.0.0.1\nSESSION=7\n", 3));
+    EXPECT_EQ(requests[1].payload, datagram_t(2, "OP=LOGIN\nID=0.16.13.0.0.1\nPASS=pw\n", 3));
+    EXPECT_EQ(requests[2].payload, datagram_t(3, "OP=GET\nID=0.16.13.0.0.1\nSESSION=7\n", 3));
     EXPECT_EQ(settings.family, code_t);
     EXPECT_EQ(std::string(settings.device_name), "SIM-T1");
     EXPECT_EQ(std::string(settings.password), "pw");

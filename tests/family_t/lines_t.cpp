@@ -58,8 +58,8 @@ void message_t::add(std::string_view key, uint32_t value) {
 }
 
 reply_t::reply_t(std::span<const uint8_t> datagram, sequence_t sequence) {
-    if (datagram.size() < header_size_t || datagram[0] != magic_t[0] ||
-        datagram[1] != magic_t[1] || datagram[2] != static_cast<uint8_t>(sequence))
+    if (datagram.size() < header_size_t || datagram[0] != magic_t[0] || datagram[1] != magic_t[1] ||
+        datagram[2] != static_cast<uint8_t>(sequence))
         return;
     lines_ = std::string_view(reinterpret_cast<const char *>(datagram.data()) + header_size_t,
                               datagram.size() - header_size_t);

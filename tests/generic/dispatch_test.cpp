@@ -92,7 +92,6 @@ kxsim::device_b &add_device_b(kxsim::lan &lan) {
     return dev;
 }
 
-
 TEST(GenericDispatch, TheLibraryListsFamilyAThenFamilyBAndNothingPast) {
     kx_family_record info = filled<kx_family_record>(0xEE);
     ASSERT_EQ(kx_family_info(0, &info), KX_OK);
