@@ -162,19 +162,11 @@ std::string footer() {
 }
 
 const CLI::Validator device_text(
-    [](const std::string &text) -> std::string {
-        if (valid_device_address(text) || valid_identifier(text)) return {};
-        if (valid_address(text))
-            return text + " is no device's address: a request to it reaches every device or none";
-        return "not an address (a.b.c.d) or identifier (a.b.c.d.e.f), each part 0 to 255 "
-               "without leading zeros: " +
-               text;
-    },
-    "DEVICE");
+    [](const std::string &text) { return device_text_refusal(text); }, "DEVICE");
 
 const CLI::Validator password_text(
     [](const std::string &text) -> std::string {
-        if (text.size() <= 10 && valid_setting_text(text)) return {};
+        if (password_text_refusal(text).empty()) return {};
         return text_limits(*find_field("password")) + ", printable, without '|' or '/'";
     },
     "PW");
@@ -255,10 +247,7 @@ std::string resolve_password(const password_source &p, std::string &password, bo
     } else if (env != nullptr) {
         password = env;
     }
-    if (password.size() > 10 || !valid_setting_text(password))
-        return "the password must be " + text_limits(*find_field("password")) +
-               ", printable, without '|' or '/'";
-    return {};
+    return password_text_refusal(password);
 }
 
 }  // namespace
@@ -428,9 +417,7 @@ int main(int argc, char **argv) {
         fmt::print("0x{:04X}\n", static_cast<unsigned>(value) & 0xFFFFu);
         return exit_ok;
     }
-    if (!s.family.empty())
-        for (const kxtools::family_traits &f : kxtools::families)
-            if ((s.family[0] | 0x20) == (f.letter[0] | 0x20)) o.family = &f;
+    if (!s.family.empty()) o.family = family_by_letter(s.family);
     if (fields->parsed()) {
         cli::print_fields(o.family);
         return exit_ok;
