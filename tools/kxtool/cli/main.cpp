@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "console/console.h"
 #include "core/core.h"
 #include "interrupt.h"
 #include "print.h"
@@ -386,6 +387,16 @@ int main(int argc, char **argv) {
         "the adapters, the broadcast route, port 65281, the receive queue, and a "
         "search counted per adapter");
 
+    auto *serve = app.add_subcommand(
+        "serve",
+        "a web console on 127.0.0.1 for this user's browser (Site, Device, Batch, Doctor); the "
+        "first line printed is the link that opens it, once");
+    console::serve_options serving;
+    bool no_open = false;
+    serve->add_option("--port", serving.port, "the port on 127.0.0.1 (default 8750; 0: a free one)")
+        ->check(CLI::Range(0, 65535));
+    serve->add_flag("--no-open", no_open, "print the link only; open no browser");
+
     std::string text;
     auto *crc = app.add_subcommand("crc", "CRC-16 of the text's bytes, in hex");
     crc->add_option("TEXT", text)
@@ -480,5 +491,10 @@ int main(int argc, char **argv) {
     if (apply->parsed()) return apply_command(ctx, o);
     if (quick_app != nullptr) return quick_command(ctx, quick_app->get_name(), o);
     if (doctor->parsed()) return cli::print_doctor(diagnose(ctx));
+    if (serve->parsed()) {
+        serving.open_browser = !no_open;
+        serving.verbose = verbose;
+        return console::serve(ctx, serving, interrupted);
+    }
     return exit_refused;
 }
