@@ -10,6 +10,8 @@ linux_packages=(cmake make g++ libgtest-dev libgmock-dev iproute2 util-linux bin
 linux_packages+=(tshark)
 # The Python package: its tests, its wheel, and a virtual environment to install it in.
 linux_packages+=(python3-pytest python3-build python3-setuptools python3-wheel python3-venv)
+# kxtool serve's browser test: headless Chromium driven by Selenium.
+linux_packages+=(chromium chromium-driver python3-selenium)
 
 # apt_run ARGS...: apt-get ARGS, quietly. On failure its last lines go to
 # stderr and apt_error holds its first error line ("E: ...").

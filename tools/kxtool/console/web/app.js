@@ -680,6 +680,10 @@ async function runBatch() {
     return show('batch-message', result.error, true);
   }
   showResults(result.rows);
+  if (result.error && !result.rows.length) {
+    $('batch-progress-text').textContent = '';
+    return show('batch-message', result.error, true);
+  }
   const ok = result.rows.filter((r) => r.ok).length;
   const stopped = result.rows.filter((r) => r.interrupted).length;
   const failed = result.rows.length - ok - stopped;
