@@ -162,8 +162,8 @@ std::string footer() {
            "they were and are marked interrupted.";
 }
 
-const CLI::Validator device_text(
-    [](const std::string &text) { return device_text_refusal(text); }, "DEVICE");
+const CLI::Validator device_text([](const std::string &text) { return device_text_refusal(text); },
+                                 "DEVICE");
 
 const CLI::Validator password_text(
     [](const std::string &text) -> std::string {

@@ -97,8 +97,10 @@ ordered_json row_detail(const device_row &r) {
     if (!r.differences.empty()) {
         row["differences"] = ordered_json::array();
         for (const difference &d : r.differences)
-            row["differences"].push_back(
-                {{"field", d.field}, {"before", d.before}, {"after", d.after}, {"secret", d.secret}});
+            row["differences"].push_back({{"field", d.field},
+                                          {"before", d.before},
+                                          {"after", d.after},
+                                          {"secret", d.secret}});
     }
     if (!r.left_alone.empty()) row["left_alone"] = r.left_alone;
     return row;
@@ -116,7 +118,9 @@ ordered_json job_json(const job_result &job) {
 
 // A refusal before anything was sent, shaped as a job's result.
 ordered_json refused(const std::string &why) {
-    return {{"code", exit_refused}, {"ok", false}, {"error", why + "; nothing was sent"},
+    return {{"code", exit_refused},
+            {"ok", false},
+            {"error", why + "; nothing was sent"},
             {"rows", ordered_json::array()}};
 }
 
@@ -226,8 +230,7 @@ void event_stream(console_state &st, httplib::Response &res) {
     uint64_t seen = st.hub.latest();
     bool greeted = false;
     res.set_chunked_content_provider(
-        "text/event-stream",
-        [&st, hello, seen, greeted](size_t, httplib::DataSink &sink) mutable {
+        "text/event-stream", [&st, hello, seen, greeted](size_t, httplib::DataSink &sink) mutable {
             if (!greeted) {
                 greeted = true;
                 return sink.write(hello.data(), hello.size());
@@ -256,9 +259,8 @@ void site_memory::settings_read(const target &device, const kx_settings_record &
     remember(device.record, settings);
 }
 
-void site_memory::change_written(const target &device, std::string_view,
-                                 const kx_settings_record *, const kx_settings_record *after, int,
-                                 const std::string &) {
+void site_memory::change_written(const target &device, std::string_view, const kx_settings_record *,
+                                 const kx_settings_record *after, int, const std::string &) {
     if (after != nullptr) remember(device.record, *after);
 }
 
@@ -298,10 +300,10 @@ void add_api(httplib::Server &server, console_state &state) {
     server.Get("/api/known", [&st](const httplib::Request &, httplib::Response &res) {
         reply(res, 200, st.memory.known());
     });
-    server.Get("/api/fields", [fields = fields_json()](const httplib::Request &,
-                                                       httplib::Response &res) {
-        reply(res, 200, fields);
-    });
+    server.Get("/api/fields",
+               [fields = fields_json()](const httplib::Request &, httplib::Response &res) {
+                   reply(res, 200, fields);
+               });
 
     server.Post("/api/search", checked([&st](const httplib::Request &req, httplib::Response &res) {
                     body_of(req);
@@ -312,41 +314,37 @@ void add_api(httplib::Server &server, console_state &state) {
                     const json body = body_of(req);
                     const read_request request{
                         {{device_of(body)}, false, family_of(body)}, password_of(body).text, {}};
-                    run_and_reply(st, res, "a read of " + request.which.devices.front(),
-                                  [&](const context &ctx) {
-                                      const job_result job = read_devices(ctx, request);
-                                      ordered_json result = job_json(job);
-                                      // What kxtool save prints, for the page's download.
-                                      if (job.code == exit_ok)
-                                          result["rows"][0]["backup"] =
-                                              settings_json(*job.rows.front().settings, false)
-                                                  .dump(2) +
-                                              "\n";
-                                      return result;
-                                  });
+                    run_and_reply(
+                        st, res, "a read of " + request.which.devices.front(),
+                        [&](const context &ctx) {
+                            const job_result job = read_devices(ctx, request);
+                            ordered_json result = job_json(job);
+                            // What kxtool save prints, for the page's download.
+                            if (job.code == exit_ok)
+                                result["rows"][0]["backup"] =
+                                    settings_json(*job.rows.front().settings, false).dump(2) + "\n";
+                            return result;
+                        });
                 }));
-    server.Post("/api/set", checked([&st](const httplib::Request &req, httplib::Response &res) {
-                    const json body = body_of(req);
-                    set_request request{device_of(body),        family_of(body),
-                                        {},                     password_of(body).text,
-                                        flag_of(body, "dry_run"), flag_of(body, "force")};
-                    if (!body.contains("changes") || !body["changes"].is_object())
-                        throw bad_request{"changes must be an object of field names and values"};
-                    for (const auto &[name, value] : body["changes"].items()) {
-                        const std::string text =
-                            value.is_string() ? value.get<std::string>() : value.dump();
-                        if (std::string error; !parse_assignment(name + "=" + text,
-                                                                 request.changes, error))
-                            return reply(res, 200, refused(error));
-                    }
-                    if (request.changes.empty()) return reply(res, 200, refused("no change given"));
-                    run_and_reply(st, res,
-                                  (request.dry_run ? "a preview of " : "a change of ") +
-                                      request.device,
-                                  [&](const context &ctx) {
-                                      return job_json(set_settings(ctx, request));
-                                  });
-                }));
+    server.Post(
+        "/api/set", checked([&st](const httplib::Request &req, httplib::Response &res) {
+            const json body = body_of(req);
+            set_request request{
+                device_of(body),        family_of(body),          {},
+                password_of(body).text, flag_of(body, "dry_run"), flag_of(body, "force")};
+            if (!body.contains("changes") || !body["changes"].is_object())
+                throw bad_request{"changes must be an object of field names and values"};
+            for (const auto &[name, value] : body["changes"].items()) {
+                const std::string text =
+                    value.is_string() ? value.get<std::string>() : value.dump();
+                if (std::string error; !parse_assignment(name + "=" + text, request.changes, error))
+                    return reply(res, 200, refused(error));
+            }
+            if (request.changes.empty()) return reply(res, 200, refused("no change given"));
+            run_and_reply(st, res,
+                          (request.dry_run ? "a preview of " : "a change of ") + request.device,
+                          [&](const context &ctx) { return job_json(set_settings(ctx, request)); });
+        }));
     server.Post(
         "/api/restore", checked([&st](const httplib::Request &req, httplib::Response &res) {
             const json body = body_of(req);
@@ -369,22 +367,19 @@ void add_api(httplib::Server &server, console_state &state) {
             request.password = password_of(body).text;
             request.dry_run = flag_of(body, "dry_run");
             request.force = flag_of(body, "force");
-            run_and_reply(st, res,
-                          (request.dry_run ? "a preview of " : "a restore of ") + request.device,
-                          [&](const context &ctx) {
-                              return job_json(restore_settings(ctx, request));
-                          });
+            run_and_reply(
+                st, res, (request.dry_run ? "a preview of " : "a restore of ") + request.device,
+                [&](const context &ctx) { return job_json(restore_settings(ctx, request)); });
         }));
 
-    server.Post("/api/batch/read",
-                checked([&st](const httplib::Request &req, httplib::Response &res) {
-                    const json body = body_of(req);
-                    const read_request request{
-                        {devices_of(body), false, family_of(body)}, password_of(body).text, {}};
-                    run_and_reply(st, res, "a read of several devices", [&](const context &ctx) {
-                        return job_json(read_devices(ctx, request));
-                    });
-                }));
+    server.Post(
+        "/api/batch/read", checked([&st](const httplib::Request &req, httplib::Response &res) {
+            const json body = body_of(req);
+            const read_request request{
+                {devices_of(body), false, family_of(body)}, password_of(body).text, {}};
+            run_and_reply(st, res, "a read of several devices",
+                          [&](const context &ctx) { return job_json(read_devices(ctx, request)); });
+        }));
     server.Post(
         "/api/batch/quick", checked([&st](const httplib::Request &req, httplib::Response &res) {
             const json body = body_of(req);
@@ -401,10 +396,9 @@ void add_api(httplib::Server &server, console_state &state) {
             const field &f = quick_field(request.setting);
             if (std::string why = refusal(f, typed_value(f, request.value), nullptr); !why.empty())
                 return reply(res, 200, refused(request.setting + " " + request.value + ": " + why));
-            run_and_reply(st, res, "a " + request.setting + " setting of several devices",
-                          [&](const context &ctx) {
-                              return job_json(quick_setting(ctx, request));
-                          });
+            run_and_reply(
+                st, res, "a " + request.setting + " setting of several devices",
+                [&](const context &ctx) { return job_json(quick_setting(ctx, request)); });
         }));
     server.Post(
         "/api/batch/apply", checked([&st](const httplib::Request &req, httplib::Response &res) {
@@ -423,10 +417,9 @@ void add_api(httplib::Server &server, console_state &state) {
             request.password = password_of(body).text;
             request.dry_run = flag_of(body, "dry_run");
             request.force = flag_of(body, "force");
-            run_and_reply(st, res, "a settings file onto several devices",
-                          [&](const context &ctx) {
-                              return job_json(apply_settings(ctx, request));
-                          });
+            run_and_reply(st, res, "a settings file onto several devices", [&](const context &ctx) {
+                return job_json(apply_settings(ctx, request));
+            });
         }));
 
     server.Post("/api/doctor", checked([&st](const httplib::Request &req, httplib::Response &res) {

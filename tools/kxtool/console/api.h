@@ -21,8 +21,8 @@ class site_memory : public observer {
   public:
     void settings_read(const target &device, const kx_settings_record &settings) override;
     void change_written(const target &device, std::string_view command,
-                        const kx_settings_record *before, const kx_settings_record *after,
-                        int code, const std::string &detail) override;
+                        const kx_settings_record *before, const kx_settings_record *after, int code,
+                        const std::string &detail) override;
     // {"FAMILY IDENTIFIER": {"baud_rate": "9600", "parity": "none", "data_bits": "8 bits"}}
     nlohmann::json known();
 

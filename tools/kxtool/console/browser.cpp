@@ -43,9 +43,8 @@ bool write_private_file(const std::string &content, std::string &file, std::stri
         return false;
     }
     // The user's own temporary folder; the name is random and made new.
-    const std::wstring name =
-        std::wstring(folder) + L"kxtool-console-" +
-        std::filesystem::path(random_hex(8)).wstring() + L".html";
+    const std::wstring name = std::wstring(folder) + L"kxtool-console-" +
+                              std::filesystem::path(random_hex(8)).wstring() + L".html";
     HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
@@ -53,9 +52,9 @@ bool write_private_file(const std::string &content, std::string &file, std::stri
         return false;
     }
     DWORD written = 0;
-    const bool ok = WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written,
-                              nullptr) &&
-                    written == content.size();
+    const bool ok =
+        WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+        written == content.size();
     CloseHandle(h);
     file = std::filesystem::path(name).string();
     if (!ok) error = "could not write " + file;
@@ -105,8 +104,8 @@ bool write_private_file(const std::string &content, std::string &file, std::stri
         error = "could not write a file in " + folder;
         return false;
     }
-    const bool ok = ::write(fd, content.data(), content.size()) ==
-                    static_cast<ssize_t>(content.size());
+    const bool ok =
+        ::write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
     ::close(fd);
     file = name;
     if (!ok) error = "could not write " + name;

@@ -61,8 +61,7 @@ std::string random_hex(size_t bytes) {
 bool same_secret(const std::string &a, const std::string &b) {
     if (a.size() != b.size()) return false;
     unsigned char differ = 0;
-    for (size_t i = 0; i < a.size(); ++i)
-        differ |= static_cast<unsigned char>(a[i] ^ b[i]);
+    for (size_t i = 0; i < a.size(); ++i) differ |= static_cast<unsigned char>(a[i] ^ b[i]);
     return differ == 0;
 }
 

@@ -70,10 +70,9 @@ Handled check(guard &g, const httplib::Request &req, httplib::Response &res) {
     const bool session = g.has_session(cookies);
     if (req.path == "/" && req.has_param("token")) {
         std::string value;
-        const guard::redeemed r =
-            req.method == "GET" && req.get_param_value_count("token") == 1
-                ? g.redeem(req.get_param_value("token"), value)
-                : guard::redeemed::wrong;
+        const guard::redeemed r = req.method == "GET" && req.get_param_value_count("token") == 1
+                                      ? g.redeem(req.get_param_value("token"), value)
+                                      : guard::redeemed::wrong;
         if (r == guard::redeemed::accepted) {
             res.set_header("Set-Cookie",
                            g.cookie_name() + "=" + value + "; HttpOnly; SameSite=Strict; Path=/");
@@ -93,8 +92,8 @@ Handled check(guard &g, const httplib::Request &req, httplib::Response &res) {
         return refuse(req, res, 403,
                       "open the link that kxtool serve printed (it opens the console once, in one "
                       "browser)");
-    if (is_api(req) && (!one_header(req, "X-KX-Request") ||
-                        req.get_header_value("X-KX-Request") != "1"))
+    if (is_api(req) &&
+        (!one_header(req, "X-KX-Request") || req.get_header_value("X-KX-Request") != "1"))
         return refuse(req, res, 403, "API requests need the header X-KX-Request: 1");
     if (req.method == "POST") {
         if (!req.has_header("Origin"))
@@ -123,8 +122,7 @@ void set_socket_options(httplib::Server &server) {
 
 }  // namespace
 
-int serve(const context &base, const serve_options &options,
-          const std::atomic<bool> &interrupted) {
+int serve(const context &base, const serve_options &options, const std::atomic<bool> &interrupted) {
     httplib::Server server;
     set_socket_options(server);
     // Each open page holds a connection for its event stream and one per
@@ -151,9 +149,8 @@ int serve(const context &base, const serve_options &options,
     st.base = base;
     st.verbose = options.verbose;
     std::string opener;
-    server.set_pre_routing_handler([&](const httplib::Request &req, httplib::Response &res) {
-        return check(g, req, res);
-    });
+    server.set_pre_routing_handler(
+        [&](const httplib::Request &req, httplib::Response &res) { return check(g, req, res); });
     server.set_default_headers({
         {"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"},
         {"X-Content-Type-Options", "nosniff"},
@@ -161,10 +158,10 @@ int serve(const context &base, const serve_options &options,
         {"Cache-Control", "no-store"},
     });
     for (size_t i = 0; i < asset_count; ++i)
-        server.Get(assets[i].path, [&a = assets[i]](const httplib::Request &,
-                                                    httplib::Response &res) {
-            res.set_content(reinterpret_cast<const char *>(a.data), a.size, a.type);
-        });
+        server.Get(assets[i].path,
+                   [&a = assets[i]](const httplib::Request &, httplib::Response &res) {
+                       res.set_content(reinterpret_cast<const char *>(a.data), a.size, a.type);
+                   });
     add_api(server, st);
     server.set_error_handler([](const httplib::Request &req, httplib::Response &res) {
         if (!res.body.empty()) return;
@@ -183,8 +180,8 @@ int serve(const context &base, const serve_options &options,
         });
 
     std::thread listener([&] { server.listen_after_bind(); });
-    while (!server.is_running() && !interrupted) std::this_thread::sleep_for(
-        std::chrono::milliseconds(5));
+    while (!server.is_running() && !interrupted)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::fprintf(stdout, "%s\n", g.first_url().c_str());
     std::fflush(stdout);
     say(fmt::format(

@@ -528,8 +528,8 @@ std::vector<word> field_words(const field &f, const family_traits &family) {
 std::string words_text(const field &f, const family_traits &family) {
     std::string text;
     for (const word &w : field_words(f, family))
-        text += (text.empty() ? "" : ", ") + std::string(w.text) + " (" + std::to_string(w.code) +
-                ")";
+        text +=
+            (text.empty() ? "" : ", ") + std::string(w.text) + " (" + std::to_string(w.code) + ")";
     return text;
 }
 

@@ -53,10 +53,10 @@ std::vector<std::string> doctor_lines(const doctor_report &report) {
             "broadcast address",
             report.route_by));
     else
-        lines.push_back(fmt::format(
-            "255.255.255.255 has no route ({}): only the adapters' own broadcast "
-            "addresses reach devices",
-            report.route_error));
+        lines.push_back(
+            fmt::format("255.255.255.255 has no route ({}): only the adapters' own broadcast "
+                        "addresses reach devices",
+                        report.route_error));
     switch (report.port) {
         case port_state::free:
             lines.push_back("local UDP port 65281: free");
@@ -76,16 +76,16 @@ std::vector<std::string> doctor_lines(const doctor_report &report) {
         lines.push_back(
             "receive queue: no cap to read; Windows grants the 4 MiB a search asks for");
     else if (report.queue_cap >= search_queue)
-        lines.push_back(fmt::format(
-            "receive queue: capped at {} bytes (net.core.rmem_max); a search gets the "
-            "4 MiB it asks for",
-            report.queue_cap));
+        lines.push_back(
+            fmt::format("receive queue: capped at {} bytes (net.core.rmem_max); a search gets the "
+                        "4 MiB it asks for",
+                        report.queue_cap));
     else
-        lines.push_back(fmt::format(
-            "receive queue: capped at {} bytes (net.core.rmem_max), below the 4 MiB a "
-            "search asks for: with hundreds of devices answering at once some answers "
-            "are dropped; raise it with sysctl -w net.core.rmem_max=4194304",
-            report.queue_cap));
+        lines.push_back(
+            fmt::format("receive queue: capped at {} bytes (net.core.rmem_max), below the 4 MiB a "
+                        "search asks for: with hundreds of devices answering at once some answers "
+                        "are dropped; raise it with sysctl -w net.core.rmem_max=4194304",
+                        report.queue_cap));
     if (!report.listed) {
         lines.push_back("search: " + report.search_problem);
         return lines;
@@ -94,14 +94,13 @@ std::vector<std::string> doctor_lines(const doctor_report &report) {
     for (const auto &[subnet, count] : report.per_adapter)
         lines.push_back(fmt::format("  on {}: {}", subnet, count));
     if (report.elsewhere > 0)
-        lines.push_back(fmt::format(
-            "  configured outside every adapter's subnet: {} (not reachable at their "
-            "addresses)",
-            report.elsewhere));
+        lines.push_back(
+            fmt::format("  configured outside every adapter's subnet: {} (not reachable at their "
+                        "addresses)",
+                        report.elsewhere));
     for (const std::string &text : report.shared)
         lines.push_back(fmt::format(
-            "  {} (kxtool tells them apart by their identifiers; give one another address)",
-            text));
+            "  {} (kxtool tells them apart by their identifiers; give one another address)", text));
     if (report.incomplete) lines.push_back("  " + report.search_problem);
     return lines;
 }
