@@ -11,12 +11,11 @@ Usage: console_test.py KXTOOL KXSIM
 import http.client
 import json
 import re
-import signal
-import subprocess
 import threading
 import time
 
 import kxtool_support
+from console_client import Console
 from kxtool_support import (KXTOOL, case, environment, finish, kxtool, start_sim, stop_sim,
                             trace_mark, trace_since, write_json)
 
@@ -36,55 +35,6 @@ sim = start_sim("--devices", write_json("devices.json", DEVICES), "--trace",
                 *[arg for a in SLOW for arg in ("--fault", f"{a},late=500,on=GBR")])
 
 
-class Console:
-    def __init__(self, *extra):
-        self.run = subprocess.Popen([KXTOOL, "serve", "--port", "0", "--no-open", *extra],
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                    env=environment())
-        self.url = self.run.stdout.readline().strip()
-        m = re.fullmatch(r"http://127\.0\.0\.1:(\d+)/\?token=([0-9a-f]+)", self.url)
-        self.port, self.token = (int(m[1]), m[2]) if m else (0, "")
-        self.host = f"127.0.0.1:{self.port}"
-        self.origin = f"http://{self.host}"
-        self.cookie = ""
-
-    def send(self, method, target, headers, body=None, stream=False):
-        """status, headers (lower-case names), body; headers: None leaves one out."""
-        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=30)
-        c.putrequest(method, target, skip_host=True, skip_accept_encoding=True)
-        for name, value in headers.items():
-            if value is not None:
-                c.putheader(name, value)
-        if body is not None:
-            c.putheader("Content-Length", str(len(body)))
-        c.endheaders(body.encode() if body is not None else None)
-        r = c.getresponse()
-        got = {k.lower(): v for k, v in r.getheaders()}
-        data = r.read1(65536) if stream else r.read()
-        c.close()
-        return r.status, got, data.decode(errors="replace")
-
-    def api(self, method, target, body=None, **changed):
-        """A request as the page sends it, with headers replaced by changed
-        (names with '_' for '-'; None leaves one out)."""
-        headers = {"Host": self.host, "Cookie": self.cookie, "X-KX-Request": "1"}
-        if method == "POST":
-            headers |= {"Origin": self.origin, "Content-Type": "application/json"}
-        headers |= {k.replace("_", "-"): v for k, v in changed.items()}
-        return self.send(method, target, headers,
-                         json.dumps(body) if isinstance(body, dict) else body,
-                         stream=target == "/api/events")
-
-    def post(self, target, body):
-        status, _, data = self.api("POST", target, body)
-        return status, json.loads(data)
-
-    def stop(self):
-        self.run.send_signal(signal.SIGINT)
-        out, err = self.run.communicate(timeout=30)
-        return self.run.returncode, out, err
-
-
 def listening(port):
     """The local addresses of TCP sockets listening on port, as /proc/net/tcp holds them."""
     found = []
@@ -97,8 +47,8 @@ def listening(port):
     return found
 
 
-con = Console("--verbose")
-other = Console()
+con = Console([KXTOOL, "serve", "--port", "0", "--no-open", "--verbose"], environment())
+other = Console([KXTOOL, "serve", "--port", "0", "--no-open"], environment())
 case("the link and the socket", [
     (con.port > 0 and len(con.token) >= 32, con.url),  # at least 128 bits
     (other.token != con.token and other.port != con.port, other.url),

@@ -2,6 +2,12 @@
 // talks to devices is one job of kxtool's core, one at a time.
 #pragma once
 
+// The core before httplib.h: on Windows it brings in windows.h, whose
+// macro "interface" would rename the context's member of that name.
+#include "core/core.h"
+#include "events.h"
+
+// (kept after the core)
 #include <httplib.h>
 
 #include <map>
@@ -9,9 +15,6 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
-
-#include "core/core.h"
-#include "events.h"
 
 namespace kxtool::console {
 
