@@ -36,10 +36,14 @@ void fill_random(unsigned char *data, size_t size) {
 // The allowed values: NAME:PORT for both names, and NAME alone when the
 // port is HTTP's own (browsers leave it out then).
 bool one_of_local(std::string_view text, std::string_view prefix, int port) {
-    const std::string suffix = ":" + std::to_string(port);
+    const std::string port_text = std::to_string(port);
     for (std::string_view name : {"127.0.0.1", "localhost"}) {
-        const std::string exact = std::string(prefix) + std::string(name);
-        if (text == exact + suffix || (port == 80 && text == exact)) return true;
+        std::string exact(prefix);
+        exact += name;
+        if (port == 80 && text == exact) return true;
+        exact += ':';
+        exact += port_text;
+        if (text == exact) return true;
     }
     return false;
 }
