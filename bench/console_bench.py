@@ -3,7 +3,7 @@
 
   the Site table of 1,000 devices on screen within 1 s of the search's
   answer (headless Chromium; the page notes the time from the answer to the
-  first frame drawn after it);
+  first frame drawn after it; it draws the rows near the window);
   POST /api/read for one device within 5 ms plus the device's own exchange
   (every library call: the identity check, login, read, logout, as
   kxtool serve -v times them).
@@ -77,7 +77,8 @@ try:
                 sys.exit(f"console_bench: the read of {address} failed: {body[:300]}")
             time.sleep(0.05)
             trace.seek(mark)
-            exchanges.append(sum(float(m.group(2)) for m in map(EXCHANGE.match, trace.read().splitlines()) if m))
+            exchanges.append(sum(float(m.group(1))
+                                 for m in map(EXCHANGE.match, trace.read().splitlines()) if m))
         cost = statistics.median(w - e for w, e in zip(walls, exchanges))
         print(f"  family {family} {address}: {statistics.median(walls):6.1f} ms = exchange "
               f"{statistics.median(exchanges):5.1f} ms + console {cost:4.1f} ms  "
@@ -117,14 +118,19 @@ try:
                 browser.find_element(By.ID, "site-search").click()
             wait.until(lambda b: b.find_element(By.ID, "site-table").get_attribute(
                 "data-shown-after-ms"))
-            rows = len(browser.find_elements(By.CSS_SELECTOR, "#site-table tbody tr"))
-            if rows != 1000:
-                sys.exit(f"console_bench: the Site table shows {rows} devices of 1000")
+            count = browser.find_element(By.ID, "site-count").text
+            if not count.startswith("1000 device(s)"):
+                sys.exit(f"console_bench: the Site page lists {count}")
             shown.append(int(browser.find_element(By.ID, "site-table").get_attribute(
                 "data-shown-after-ms")))
+        # The rows are drawn near the window only: the last ones once scrolled to.
+        browser.execute_script("window.scrollTo(0, document.body.scrollHeight)")
+        WebDriverWait(browser, 10).until(lambda b: b.find_elements(
+            By.CSS_SELECTOR, '#site-table input[data-key="1 0.16.10.1.3.249"]'))
         print("Site table of 1000 devices (500 of each family) in headless Chromium: from the")
         print("search's answer to the table drawn, 5 searches, goal: within 1 s")
-        print(f"  {min(shown)} .. {max(shown)} ms (median {statistics.median(shown):.0f} ms)  "
+        print(f"  {min(shown)} .. {max(shown)} ms (median {statistics.median(shown):.0f} ms; in order: "
+              f"{', '.join(map(str, shown))})  "
               f"{'(goal met)' if max(shown) <= 1000 else '(over the goal)'}")
     finally:
         browser.quit()

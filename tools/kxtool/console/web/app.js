@@ -128,6 +128,10 @@ function showPage() {
     $(`nav-${p}`).classList.toggle('current', p === page);
   }
   if (page === 'batch') batchChosenText();
+  if (page === 'site') {
+    site.drawn = null;
+    drawWindow();
+  }
 }
 
 // ---- The job under way, and the event stream ----------------------------
@@ -201,6 +205,9 @@ const site = {
   sortKey: 'configured',
   sortUp: true,
   chosen: new Set(),  // keys
+  shown: [],       // the rows that the filter lets through, sorted
+  drawn: null,     // [first, last) of shown in the page
+  rowHeight: 27,   // pixels, measured once a row is drawn
   problem: '',
 };
 
@@ -244,43 +251,81 @@ function shownRows() {
   return rows;
 }
 
-// One pass over the rows into a fragment, then one swap of the table body:
-// 1,000 devices render in a few tens of milliseconds.
-function renderSite() {
-  const rows = shownRows();
-  const body = document.createElement('tbody');
-  for (const r of rows) {
-    const tr = document.createElement('tr');
-    const box = document.createElement('input');
-    box.type = 'checkbox';
-    box.checked = site.chosen.has(r.key);
-    box.dataset.key = r.key;
-    const first = document.createElement('td');
-    first.appendChild(box);
-    tr.appendChild(first);
-    tr.appendChild(el('td', r.family));
-    tr.appendChild(el('td', r.id, 'mono'));
-    const name = el('td');
-    const link = el('a', r.name || '(no name)');
-    link.dataset.key = r.key;
-    link.title = 'Open this device';
-    name.appendChild(link);
-    tr.appendChild(name);
-    tr.appendChild(el('td', r.answered, 'mono'));
-    tr.appendChild(el('td', r.configured, 'mono'));
-    tr.appendChild(el('td', r.firmware));
-    tr.appendChild(el('td', r.baud));
-    tr.appendChild(el('td', r.parity));
-    tr.appendChild(el('td', r.databits));
-    tr.appendChild(el('td', r.note, r.note ? 'bad' : ''));
-    body.appendChild(tr);
-  }
+function siteRow(r, index) {
+  const tr = document.createElement('tr');
+  if (index % 2) tr.className = 'stripe';
+  const box = document.createElement('input');
+  box.type = 'checkbox';
+  box.checked = site.chosen.has(r.key);
+  box.dataset.key = r.key;
+  const first = document.createElement('td');
+  first.appendChild(box);
+  tr.appendChild(first);
+  tr.appendChild(el('td', r.family));
+  tr.appendChild(el('td', r.id, 'mono'));
+  const name = el('td');
+  const link = el('a', r.name || '(no name)');
+  link.dataset.key = r.key;
+  link.title = 'Open this device';
+  name.appendChild(link);
+  tr.appendChild(name);
+  tr.appendChild(el('td', r.answered, 'mono'));
+  tr.appendChild(el('td', r.configured, 'mono'));
+  tr.appendChild(el('td', r.firmware));
+  tr.appendChild(el('td', r.baud));
+  tr.appendChild(el('td', r.parity));
+  tr.appendChild(el('td', r.databits));
+  const note = el('td', r.note, r.note ? 'bad' : '');
+  if (r.note) note.title = r.note;
+  tr.appendChild(note);
+  return tr;
+}
+
+function spacer(rows) {
+  const tr = document.createElement('tr');
+  tr.className = 'spacer';
+  const td = document.createElement('td');
+  td.colSpan = 11;
+  td.style.height = `${rows * site.rowHeight}px`;
+  tr.appendChild(td);
+  return tr;
+}
+
+// Only the rows near the window are in the page, between two spacers of
+// the others' height: a table of 1,000 devices lays out as fast as one of
+// a hundred, and scrolling draws the rows it reaches.
+function drawWindow() {
+  const rows = site.shown;
   const table = $('site-table');
+  const top = table.tBodies[0].getBoundingClientRect().top;
+  const first = Math.max(0, Math.floor(-top / site.rowHeight) - 30);
+  const last = Math.min(rows.length, first + Math.ceil(innerHeight / site.rowHeight) + 60);
+  if (site.drawn && site.drawn[0] === first && site.drawn[1] === last) return;
+  site.drawn = [first, last];
+  const body = document.createElement('tbody');
+  if (first > 0) body.appendChild(spacer(first));
+  for (let i = first; i < last; i++) body.appendChild(siteRow(rows[i], i));
+  if (last < rows.length) body.appendChild(spacer(rows.length - last));
   table.replaceChild(body, table.tBodies[0]);
+  // The rows' true height, once one is drawn (fonts differ).
+  const drawnRow = body.querySelector('tr:not(.spacer)');
+  if (drawnRow && drawnRow.offsetHeight && drawnRow.offsetHeight !== site.rowHeight) {
+    site.rowHeight = drawnRow.offsetHeight;
+    site.drawn = null;
+    drawWindow();
+  }
+}
+
+function renderSite() {
+  site.shown = shownRows();
+  site.drawn = null;
+  drawWindow();
+  const table = $('site-table');
   for (const th of table.tHead.rows[0].cells) {
     th.classList.toggle('sorted-up', th.dataset.sort === site.sortKey && site.sortUp);
     th.classList.toggle('sorted-down', th.dataset.sort === site.sortKey && !site.sortUp);
   }
+  const rows = site.shown;
   const shown = rows.length === site.rows.length ? '' : `, ${rows.length} shown`;
   $('site-count').textContent =
     `${site.rows.length} device(s)${shown}, ${site.chosen.size} chosen`;
@@ -364,6 +409,15 @@ async function readChosen() {
 function setUpSite() {
   $('site-search').addEventListener('click', search);
   $('site-filter').addEventListener('input', renderSite);
+  let drawing = false;
+  window.addEventListener('scroll', () => {
+    if (drawing || $('page-site').hidden) return;
+    drawing = true;
+    requestAnimationFrame(() => {
+      drawing = false;
+      drawWindow();
+    });
+  }, {passive: true});
   $('site-read').addEventListener('click', readChosen);
   $('site-batch').addEventListener('click', () => { location.hash = '#batch'; });
   $('site-table').tHead.addEventListener('click', (e) => {
