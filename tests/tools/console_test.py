@@ -71,6 +71,9 @@ case("the link's token works once, for an HttpOnly SameSite=Strict cookie", [
     (again[0] == 403 and "used already" in again[2], str(again)),
     (wrong[0] == 403 and "set-cookie" not in wrong[1], str(wrong)),
     (con.api("GET", "/")[0] == 200, "the page with the cookie"),
+    (con.api("GET", "/", Host=f"localhost:{con.port}")[0] == 200, "localhost"),
+    (con.api("POST", "/api/stop", {}, Host=f"localhost:{con.port}",
+             Origin=f"http://localhost:{con.port}")[0] == 200, "localhost's Origin"),
 ])
 
 A_WRITE = {"device": "127.0.1.2", "changes": {"baud_rate": 19200}}
