@@ -10,6 +10,7 @@ Usage: console_test.py KXTOOL KXSIM
 """
 import http.client
 import json
+import os
 import re
 import threading
 import time
@@ -55,6 +56,35 @@ case("the link and the socket", [
     (listening(con.port) == ["0100007F"], str(listening(con.port))),  # 127.0.0.1 alone
 ])
 other.stop()
+
+# Opening the browser: xdg-open gets a file of this user's alone that
+# forwards to the link, never the link itself (command lines are public);
+# the file goes once the link has been used.
+opener = os.path.join(kxtool_support.work, "xdg-open")
+with open(opener, "w") as f:
+    f.write('#!/bin/sh\necho "$1" > "$0.arg"; stat -c %a "$1" "$(dirname "$1")" >> "$0.arg"; '
+            'cat "$1" > "$0.page"\n')
+os.chmod(opener, 0o755)
+home = os.path.join(kxtool_support.work, "home")
+browsing = Console([KXTOOL, "serve", "--port", "0"],
+                   environment({"PATH": f"{kxtool_support.work}:{os.environ['PATH']}",
+                                "HOME": home, "XDG_CACHE_HOME": ""}))
+for _ in range(100):
+    if os.path.exists(opener + ".page") and os.path.getsize(opener + ".page"):
+        break
+    time.sleep(0.05)
+given = open(opener + ".arg").read().split() if os.path.exists(opener + ".arg") else []
+page = open(opener + ".page").read() if os.path.exists(opener + ".page") else ""
+kept = bool(given) and os.path.exists(given[0])
+browsing.open()
+time.sleep(0.3)
+case("the browser is handed a private file, not the link", [
+    (len(given) == 3 and given[0].startswith(home + "/.cache/kxtool/") and given[1:] == ["600", "700"],
+     str(given)),
+    (f'url={browsing.url}"' in page and browsing.token not in " ".join(given), page),
+    (kept and not os.path.exists(given[0]), "the file is removed once the link was used"),
+])
+browsing.stop()
 
 # The URL's token: swapped once for the cookie, then refused.
 mark = trace_mark()
