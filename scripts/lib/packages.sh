@@ -12,6 +12,9 @@ linux_packages+=(libsqlite3-dev libcpp-httplib-dev)
 linux_packages+=(tshark)
 # The Python package: its tests, its wheel, and a virtual environment to install it in.
 linux_packages+=(python3-pytest python3-build python3-setuptools python3-wheel python3-venv)
+# The test command's alone (not the demo's): kxtool serve's browser test and
+# benchmark, headless Chromium driven by Selenium.
+browser_test_packages=(chromium chromium-driver python3-selenium)
 
 # apt_run ARGS...: apt-get ARGS, quietly. On failure its last lines go to
 # stderr and apt_error holds its first error line ("E: ...").

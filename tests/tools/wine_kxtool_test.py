@@ -2,7 +2,7 @@
 """The Windows zip's kxtool.exe, x64 and x86, under Wine against kxsim.
 
 Runs inside the private network namespace of scripts/windows-test, whose
-wineserver was started there. kxsim's fault options make one device drop its
+wineserver was started there; kxtool.exe serve is asked over HTTP from Linux. kxsim's fault options make one device drop its
 login and put strays ahead of another's read. Prints PASS/FAIL lines.
 Usage: wine_kxtool_test.py UNPACKED_ZIP_DIR KXSIM
 """
@@ -12,6 +12,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from console_client import Console
 
 ZIP, KXSIM = sys.argv[1], sys.argv[2]
 A, A_ID = "127.0.1.1", "0.16.10.0.1.1"
@@ -102,6 +104,36 @@ for arch in ("x64", "x86"):
         ("local UDP port 65281: free" in r.stdout.splitlines(), r.stdout + r.stderr),
         ("search: 3 device(s) answered" in r.stdout.splitlines(), r.stdout),
     ])
+
+    # kxtool serve, asked over HTTP from Linux: the link, the devices, a read,
+    # and the refusals that keep other pages out.
+    con = Console([loader, exe, "serve", "--port", "0", "--no-open"])
+    try:
+        opened = con.open()
+        status, headers, body = con.api("GET", "/api/devices")
+        listed = parsed(body) or []
+        read = con.api("POST", "/api/read", {"device": B})
+        row = ((parsed(read[2]) or {}).get("rows") or [{}])[0]
+        case(f"kxtool.exe serve ({arch})", [
+            (con.port > 0 and opened[0] == 303 and con.cookie, f"{con.url} {opened}"),
+            (status == 200 and sorted(d["device_id"] for d in listed) == [A_ID, B_ID, MUTE_ID],
+             f"{status} {body[:300]}"),
+            (headers.get("content-security-policy") ==
+             "default-src 'self'; frame-ancestors 'none'", str(headers)),
+            (read[0] == 200 and (row.get("settings") or {}).get("baud_rate") == 9600,
+             read[2][:300]),
+            (con.api("GET", "/", Host="evil.example")[0] == 403, "a foreign Host"),
+            (con.api("POST", "/api/read", {"device": B}, Origin=None)[0] == 403, "no Origin"),
+            (con.send("GET", f"/?token={con.token}", {"Host": con.host})[0] == 403, "token reused"),
+        ])
+    finally:
+        try:
+            code, _, err = con.stop()  # Ctrl-C, which Wine hands to the program
+            case(f"kxtool.exe serve stops on Ctrl-C ({arch})", [(code == 130, f"{code} {err}")])
+        except subprocess.TimeoutExpired:
+            con.run.kill()
+            con.run.communicate()
+            case(f"kxtool.exe serve stops on Ctrl-C ({arch})", [(False, "still running")])
 
 sim.terminate()
 sim.wait()

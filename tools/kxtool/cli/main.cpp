@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "console/console.h"
 #include "core/core.h"
 #include "interrupt.h"
 #include "print.h"
@@ -161,20 +162,12 @@ std::string footer() {
            "they were and are marked interrupted.";
 }
 
-const CLI::Validator device_text(
-    [](const std::string &text) -> std::string {
-        if (valid_device_address(text) || valid_identifier(text)) return {};
-        if (valid_address(text))
-            return text + " is no device's address: a request to it reaches every device or none";
-        return "not an address (a.b.c.d) or identifier (a.b.c.d.e.f), each part 0 to 255 "
-               "without leading zeros: " +
-               text;
-    },
-    "DEVICE");
+const CLI::Validator device_text([](const std::string &text) { return device_text_refusal(text); },
+                                 "DEVICE");
 
 const CLI::Validator password_text(
     [](const std::string &text) -> std::string {
-        if (text.size() <= 10 && valid_setting_text(text)) return {};
+        if (password_text_refusal(text).empty()) return {};
         return text_limits(*find_field("password")) + ", printable, without '|' or '/'";
     },
     "PW");
@@ -255,19 +248,18 @@ std::string resolve_password(const password_source &p, std::string &password, bo
     } else if (env != nullptr) {
         password = env;
     }
-    if (password.size() > 10 || !valid_setting_text(password))
-        return "the password must be " + text_limits(*find_field("password")) +
-               ", printable, without '|' or '/'";
-    return {};
+    return password_text_refusal(password);
 }
 
 // The commands, as the command line declares them.
 struct commands {
-    CLI::App *search, *show, *save, *set, *restore, *diff, *apply, *fields, *doctor, *crc;
+    CLI::App *search, *show, *save, *set, *restore, *diff, *apply, *fields, *doctor, *crc, *serve;
     std::vector<CLI::App *> quick;         // baud, parity, databits
     std::string one_device;                // set, restore and diff work on one device
     std::vector<std::string> quick_words;  // DEVICE... VALUE
     std::string text;                      // crc's
+    console::serve_options serving;        // serve's
+    bool no_open = false;
 };
 
 void add_reading_commands(CLI::App &app, shared &s, commands &c) {
@@ -386,6 +378,16 @@ void add_other_commands(CLI::App &app, shared &s, commands &c) {
         "doctor",
         "the adapters, the broadcast route, port 65281, the receive queue, and a "
         "search counted per adapter");
+
+    c.serve = app.add_subcommand(
+        "serve",
+        "a web console on 127.0.0.1 for this user's browser (Site, Device, Batch, Doctor); the "
+        "first line printed is the link that opens it, once");
+    c.serve
+        ->add_option("--port", c.serving.port,
+                     "the port on 127.0.0.1 (default 8750; 0: a free one)")
+        ->check(CLI::Range(0, 65535));
+    c.serve->add_flag("--no-open", c.no_open, "print the link only; open no browser");
 
     c.crc = app.add_subcommand("crc", "CRC-16 of the text's bytes, in hex");
     c.crc->add_option("TEXT", c.text)
@@ -506,9 +508,7 @@ int main(int argc, char **argv) {
         return exit_ok;
     }
     options &o = s.o;
-    if (!s.family.empty())
-        for (const kxtools::family_traits &f : kxtools::families())
-            if ((s.family[0] | 0x20) == (f.letter[0] | 0x20)) o.family = &f;
+    if (!s.family.empty()) o.family = family_by_letter(s.family);
     if (c.fields->parsed()) {
         cli::print_fields(o.family);
         return exit_ok;
@@ -524,6 +524,11 @@ int main(int argc, char **argv) {
     if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
         complain(why + "; nothing was sent");
         return exit_refused;
+    }
+    if (c.serve->parsed()) {
+        c.serving.open_browser = !c.no_open;
+        c.serving.verbose = verbose;
+        return console::serve(ctx, c.serving, interrupted);
     }
     return run(c, ctx, o);
 }

@@ -55,21 +55,7 @@ int print_batch(const job_result &job, bool as_json, bool with_settings) {
     };
     if (as_json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const device_row &r : job.rows) {
-            nlohmann::ordered_json row = nlohmann::ordered_json::object();
-            row["device"] = r.name;
-            if (r.device) {
-                row["family"] = r.device->record.family;
-                row["device_id"] = identifier_text(r.device->record.device_id);
-                row["ip_address"] = configured_address(r.device->record);
-            }
-            row["ok"] = r.ok();
-            if (r.code == exit_interrupted) row["interrupted"] = true;
-            row["detail"] = r.detail;
-            if (with_settings && r.settings) row["settings"] = settings_json(*r.settings, false);
-            if (!r.file.empty()) row["file"] = r.file;
-            list.push_back(row);
-        }
+        for (const device_row &r : job.rows) list.push_back(row_json(r, with_settings));
         fmt::print("{}\n", list.dump(2));
     } else {
         size_t width = 6;
@@ -107,12 +93,7 @@ int print_search(const search_report &report, bool as_json) {
     for (const search_entry &e : report.devices) {
         const kx_device_record &d = e.record;
         const std::string listed = configured_address(d);
-        nlohmann::ordered_json one = device_json(d);
-        one["firmware_version"] = e.firmware;
-        one["answers"] = e.answers;
-        if (e.configured != listed) one["configured_address"] = e.configured;
-        if (!e.note.empty()) one["note"] = e.note;
-        list.push_back(one);
+        list.push_back(search_entry_json(e));
         rows.push_back({family_letter(d.family), shown_text(listed.c_str(), listed.size()),
                         identifier_text(d.device_id),
                         shown_text(d.device_name, sizeof d.device_name),
@@ -142,77 +123,14 @@ int print_search(const search_report &report, bool as_json) {
 }
 
 int print_doctor(const doctor_report &report) {
-    fmt::print("IPv4 adapters:\n");
-    if (!report.adapter_error.empty()) fmt::print("  {}\n", report.adapter_error);
-    for (const adapter &a : report.adapters)
-        fmt::print("  {:<12} {:<15} mask {:<15} broadcast {:<15} {}{}\n", a.name,
-                   address_text(a.address), address_text(a.mask),
-                   a.broadcast != 0 ? address_text(a.broadcast) : "-", a.up ? "up" : "down",
-                   a.loopback ? ", loopback" : "");
-    if (report.routed)
-        fmt::print(
-            "255.255.255.255 leaves by: {}; the search also goes to every adapter's own "
-            "broadcast address\n",
-            report.route_by);
-    else
-        fmt::print(
-            "255.255.255.255 has no route ({}): only the adapters' own broadcast "
-            "addresses reach devices\n",
-            report.route_error);
-    switch (report.port) {
-        case port_state::free:
-            fmt::print("local UDP port 65281: free\n");
-            break;
-        case port_state::in_use:
-            fmt::print(
-                "local UDP port 65281: in use by another program; no operation can run "
-                "until it ends\n");
-            break;
-        case port_state::unusable:
-            fmt::print("local UDP port 65281: cannot be bound ({})\n", report.port_detail);
-            break;
-    }
-    constexpr long search_queue = 4L * 1024 * 1024;
-    if (report.queue_cap == 0)
-        fmt::print("receive queue: no cap to read; Windows grants the 4 MiB a search asks for\n");
-    else if (report.queue_cap >= search_queue)
-        fmt::print(
-            "receive queue: capped at {} bytes (net.core.rmem_max); a search gets the "
-            "4 MiB it asks for\n",
-            report.queue_cap);
-    else
-        fmt::print(
-            "receive queue: capped at {} bytes (net.core.rmem_max), below the 4 MiB a "
-            "search asks for: with hundreds of devices answering at once some answers "
-            "are dropped; raise it with sysctl -w net.core.rmem_max=4194304\n",
-            report.queue_cap);
-    if (!report.listed) {
-        fmt::print("search: {}\n", report.search_problem);
-        return exit_failed;
-    }
-    fmt::print("search: {} device(s) answered\n", report.found);
-    for (const auto &[subnet, count] : report.per_adapter)
-        fmt::print("  on {}: {}\n", subnet, count);
-    if (report.elsewhere > 0)
-        fmt::print(
-            "  configured outside every adapter's subnet: {} (not reachable at their "
-            "addresses)\n",
-            report.elsewhere);
-    for (const std::string &text : report.shared)
-        fmt::print(
-            "  {} (kxtool tells them apart by their identifiers; give one another address)\n",
-            text);
-    if (report.incomplete) fmt::print("  {}\n", report.search_problem);
+    for (const std::string &line : doctor_lines(report)) fmt::print("{}\n", line);
     return report.problem ? exit_failed : exit_ok;
 }
 
 void print_fields(const family_traits *only) {
     for (const field &f : settings_fields()) {
-        std::string notes;
-        if (f.identity) notes += "; identity: a clone leaves it alone unless named with --set";
-        if (f.secret) notes += "; never shown in a table, left out of save unless --with-password";
         fmt::print("{}{}\n    {}{}\n", f.name, *f.unit ? std::string(" (") + f.unit + ")" : "",
-                   f.meaning, notes);
+                   f.meaning, field_notes(f));
         for (const family_traits &family : kxtools::families())
             if (only == nullptr || only == &family)
                 fmt::print("    family {}: {}\n", family.letter, field_takes(f, family));

@@ -31,7 +31,8 @@ struct device_row;
 
 // A job's progress, reported as it happens.
 struct progress {
-    enum class step { search_started, search_done, device_started, device_done };
+    // device_checked: search has checked a device it listed at its address.
+    enum class step { search_started, search_done, device_started, device_done, device_checked };
     step what;
     size_t index = 0;                 // device steps: position, from 1
     size_t total = 0;                 // device steps: how many devices the job has

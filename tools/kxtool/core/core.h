@@ -152,6 +152,14 @@ struct doctor_report {
 // The field that a quick setting changes: baud_rate, parity or data_bits.
 const field &quick_field(const std::string &setting);
 
+// What front ends show: a search's device as `search --json` lists it, a
+// job's row as a batch's JSON list has it, a field's notes (identity,
+// secret) as `fields` prints them, and the doctor's findings line by line.
+nlohmann::ordered_json search_entry_json(const search_entry &entry);
+nlohmann::ordered_json row_json(const device_row &row, bool with_settings);
+std::string field_notes(const field &f);
+std::vector<std::string> doctor_lines(const doctor_report &report);
+
 search_report search_devices(const context &ctx);
 job_result read_devices(const context &ctx, const read_request &request);
 job_result set_settings(const context &ctx, const set_request &request);

@@ -310,6 +310,31 @@ bool valid_device_address(std::string_view text) {
     return valid_address(text) && text != "0.0.0.0" && text != "255.255.255.255";
 }
 bool valid_identifier(std::string_view text) { return dotted_parts(text, 6); }
+std::string device_text_refusal(std::string_view text) {
+    if (valid_device_address(text) || valid_identifier(text)) return {};
+    if (valid_address(text))
+        return std::string(text) +
+               " is no device's address: a request to it reaches every device or none";
+    return "not an address (a.b.c.d) or identifier (a.b.c.d.e.f), each part 0 to 255 without "
+           "leading zeros: " +
+           std::string(text);
+}
+
+std::string password_text_refusal(std::string_view password) {
+    uint32_t longest = 0;  // what the family that takes the longest takes
+    for (const family_traits &family : kxtools::families())
+        longest = std::max(longest, range_of(family, *find_field("password")).max);
+    if (password.size() <= longest && valid_setting_text(password)) return {};
+    return "the password must be " + text_limits(*find_field("password")) +
+           ", printable, without '|' or '/'";
+}
+
+const family_traits *family_by_letter(std::string_view letter) {
+    for (const family_traits &f : kxtools::families())
+        if (letter.size() == 1 && (letter[0] | 0x20) == (f.letter[0] | 0x20)) return &f;
+    return nullptr;
+}
+
 bool address_value(std::string_view text, uint32_t &value) { return dotted_parts(text, 4, &value); }
 
 std::string address_text(uint32_t value) {
@@ -355,13 +380,19 @@ std::string speeds_text(const family_traits &family) {
     return text;
 }
 
-std::string words_text(const field &f, const family_traits &family) {
+std::vector<word> field_words(const field &f, const family_traits &family) {
     const range r = range_of(family, f);
-    std::string text;
+    std::vector<word> words;
     for (const word &w : words_for(f, &family))
-        if (in_range(w.code, r))
-            text += (text.empty() ? "" : ", ") + std::string(w.text) + " (" +
-                    std::to_string(w.code) + ")";
+        if (in_range(w.code, r)) words.push_back(w);
+    return words;
+}
+
+std::string words_text(const field &f, const family_traits &family) {
+    std::string text;
+    for (const word &w : field_words(f, family))
+        text +=
+            (text.empty() ? "" : ", ") + std::string(w.text) + " (" + std::to_string(w.code) + ")";
     return text;
 }
 

@@ -63,6 +63,13 @@ bool valid_address(std::string_view text);
 bool valid_device_address(std::string_view text);
 // Six decimal parts 0..255 without leading zeros (0.16.10.0.0.1).
 bool valid_identifier(std::string_view text);
+// Why text names no device (an address or identifier as search lists it),
+// or empty when it does.
+std::string device_text_refusal(std::string_view text);
+// Why a password is no family's (too long, unprintable, '|' or '/'), or empty.
+std::string password_text_refusal(std::string_view password);
+// The family of a letter, either case ("a", "B"); null when none has it.
+const family_traits *family_by_letter(std::string_view letter);
 // '|' ends a family A command's value and '/' separates the fields of a
 // family A search reply, so neither may appear in a setting's text.
 bool valid_setting_text(std::string_view text);
@@ -77,6 +84,8 @@ bool baud_fits(uint32_t value, const family_traits &family);
 // The speeds a family carries, for messages: "1200 2400 ..." or "multiples
 // of 100 up to 6553500".
 std::string speeds_text(const family_traits &family);
+// The words a field takes on a family, in its range; empty without words.
+std::vector<word> field_words(const field &f, const family_traits &family);
 // "none (0), odd (1), ..." for a field on a family; empty without words.
 std::string words_text(const field &f, const family_traits &family);
 // A text field's length on every family: "at most 9 (family A) or 10

@@ -92,6 +92,8 @@ search_report search_devices(const context &ctx) {
     for (const kx_device_record &d : found.devices) {
         if (!ctx.stopping()) {
             report.devices.push_back(probe_device(ctx, found, d));
+            ctx.report({progress::step::device_checked, report.devices.size(), found.devices.size(),
+                        configured_address(d), nullptr, 0});
             continue;
         }
         search_entry unchecked;
