@@ -123,3 +123,7 @@ KX_PIN(kxb_settings_record, stop_bits, 126);
 KX_PIN(kxb_settings_record, flow_control, 127);
 KX_PIN(kxb_settings_record, on_text, 128);
 KX_PIN(kxb_settings_record, password, 138);
+
+static_assert(sizeof(kx_address_range) == 8);
+KX_PIN(kx_address_range, first, 0);
+KX_PIN(kx_address_range, last, 4);
