@@ -61,7 +61,8 @@ class sweep_run {
 
     sweep_outcome run(int64_t deadline) {
         const int64_t drops_before = platform::dropped_datagrams(ex_.sock);
-        int64_t quiet_since = platform::now_ms(), last_report = quiet_since, asked_all_at = -1;
+        int64_t quiet_since = platform::now_ms(), asked_all_at = -1;
+        int64_t last_report = quiet_since - progress_interval_ms;  // reports at once
         for (;;) {
             const int64_t now = platform::now_ms();
             if (now >= deadline) {

@@ -161,12 +161,17 @@ TEST(Discover, FloodAtCapacityFillsTheArrayAndNothingBeyond) {
         ASSERT_EQ(reinterpret_cast<const uint8_t *>(records)[i], 0xEE) << i;
 }
 
-TEST(Discover, AnswersDroppedFromAFullQueueAreAskedForAgainAndReported) {
-    kxsim::lan lan;
-    constexpr int devices = 250;
+// Family A devices D0, D1, ... at 127.0.1.1, 127.0.1.2, ...
+void add_many(kxsim::lan &lan, int devices) {
     for (int i = 0; i < devices; ++i)
         lan.add<kxsim::device_a>("127.0.1." + std::to_string(i + 1),
                                  "0.16.2.3.5." + std::to_string(i), "D" + std::to_string(i));
+}
+
+TEST(Discover, AnswersDroppedFromAFullQueueAreAskedForAgainAndReported) {
+    kxsim::lan lan;
+    constexpr int devices = 250;
+    add_many(lan, devices);
     small_receive_queue = 4096;  // a few answers
     kx_device_record records[devices];
     int32_t count = -1;
@@ -197,6 +202,85 @@ TEST(Discover, AnswersDroppedFromAFullQueueAreAskedForAgainAndReported) {
     EXPECT_EQ(devices_of(records, count).size(), static_cast<size_t>(count));
     EXPECT_TRUE(result == KX_OK || result == KX_INCOMPLETE) << result;
     EXPECT_EQ(count, devices) << asked.size() << " asked one at a time";
+}
+
+// The probes a sweep sent.
+size_t probes_sent(kxsim::lan &lan) { return lan.received_on(kxsim::family_a_port).size(); }
+
+TEST(Sweep, RefusesBadRangesAndRatesWithoutSending) {
+    kxsim::lan lan;
+    kx_device_record records[2];
+    int32_t count = 77;
+    const kx_address_range backwards{0x7F000102u, 0x7F000101u};
+    const kx_address_range everything[2] = {{0, 0xFFFFFFFEu}, {0, 0}};  // 2^32 in all
+    const kx_address_range one{0x7F000101u, 0x7F000101u};
+    EXPECT_EQ(kx_sweep(records, 2, &count, &backwards, 1, 0, nullptr, nullptr), KX_E_ARGUMENT);
+    EXPECT_EQ(kx_sweep(records, 2, &count, everything, 2, 0, nullptr, nullptr), KX_E_ARGUMENT);
+    EXPECT_EQ(kx_sweep(records, 2, &count, &one, 0, 0, nullptr, nullptr), KX_E_ARGUMENT);
+    EXPECT_EQ(kx_sweep(records, 2, &count, nullptr, 1, 0, nullptr, nullptr), KX_E_ARGUMENT);
+    EXPECT_EQ(kx_sweep(records, -1, &count, &one, 1, 0, nullptr, nullptr), KX_E_ARGUMENT);
+    EXPECT_EQ(kx_sweep(records, 2, &count, &one, 1, KX_SWEEP_MOST_RATE + 1, nullptr, nullptr),
+              KX_E_ARGUMENT);
+    const uint32_t nowhere = 0;
+    EXPECT_EQ(kx_discover_directed(records, 2, &count, &nowhere, 1), KX_E_ARGUMENT);
+    EXPECT_EQ(kx_discover_directed(records, 2, &count, &one.first, 0), KX_E_ARGUMENT);
+    EXPECT_EQ(count, 77);
+    EXPECT_TRUE(lan.received().empty());
+}
+
+// Stops a sweep at its first progress report, noting what it said.
+struct stop_at_once {
+    int calls = 0;
+    uint32_t asked = 0, total = 0;
+    static int32_t KXCONF_CALL report(void *context, uint32_t asked, uint32_t total, int32_t) {
+        auto *self = static_cast<stop_at_once *>(context);
+        ++self->calls;
+        self->asked = asked;
+        self->total = total;
+        return 1;
+    }
+};
+
+TEST(Sweep, CapacityStoppingAndDroppedAnswersAreReportedAsByDiscover) {
+    kxsim::lan lan;
+    constexpr int devices = 150;
+    add_many(lan, devices);
+    // The hosts of 127.0.1.0/24 (the simulator takes its .255 for a
+    // directed broadcast, as a subnet's devices do).
+    const kx_address_range block{0x7F000101u, 0x7F0001FEu};
+    constexpr int32_t capacity = 5;
+    kx_device_record records[devices + 1];
+    std::memset(records, 0xEE, sizeof records);
+    int32_t count = -1;
+    // Full: no further address is asked, and nothing is written past the array.
+    EXPECT_EQ(kx_sweep(records, capacity, &count, &block, 1, 0, nullptr, nullptr), KX_E_CAPACITY);
+    EXPECT_EQ(count, capacity);
+    EXPECT_EQ(devices_of(records, count).size(), static_cast<size_t>(capacity));
+    EXPECT_LT(probes_sent(lan), 254u);
+    const auto *canary = reinterpret_cast<const uint8_t *>(&records[capacity]);
+    for (size_t i = 0; i < sizeof(kx_device_record); ++i) ASSERT_EQ(canary[i], 0xEE) << i;
+
+    // Stopped by its progress report: what it found, said to be partial.
+    lan.clear_received();
+    stop_at_once stop;
+    EXPECT_EQ(kx_sweep(records, devices, &count, &block, 1, 0, stop_at_once::report, &stop),
+              KX_INCOMPLETE);
+    EXPECT_EQ(stop.calls, 1);
+    EXPECT_EQ(stop.total, 254u);
+    EXPECT_LT(stop.asked, 254u);
+    EXPECT_EQ(probes_sent(lan), stop.asked);
+
+    // Asked far faster than a small queue holds the answers: a short list is
+    // never reported as whole.
+    small_receive_queue = 4096;
+    const int32_t result =
+        kx_sweep(records, devices, &count, &block, 1, KX_SWEEP_MOST_RATE, nullptr, nullptr);
+    small_receive_queue = 0;
+    EXPECT_EQ(devices_of(records, count).size(), static_cast<size_t>(count));
+    if (result == KX_OK)
+        EXPECT_EQ(count, devices) << "a short list reported as complete";
+    else
+        EXPECT_EQ(result, KX_INCOMPLETE);
 }
 
 }  // namespace
