@@ -15,16 +15,18 @@ class pacer {
 
     // How many may go at now_ms (a clock that never goes back).
     uint32_t allowed(int64_t now_ms);
-    // That many went, at the time of the last allowed().
+    // That many went, at the time of the last allowed(): ask allowed() again
+    // for each datagram, so that each is counted when it goes.
     void sent(uint32_t count);
     // Milliseconds from the last allowed() until one more may go, at least 1.
     int wait_ms() const;
 
   private:
     // The clock is read in whole milliseconds, and any second of real time
-    // lies within 1001 of its ticks: no 1001 consecutive ticks hold more than
-    // the rate.
-    static constexpr int window_ticks = 1001;
+    // lies within 1001 of its ticks; a datagram may leave a little after the
+    // tick it was counted at (a thread is not always running). No 1010
+    // consecutive ticks hold more than the rate.
+    static constexpr int window_ticks = 1010;
     // Credit is kept in thousandths of a datagram: rate of them per tick.
     static constexpr uint64_t unit = 1000;
 

@@ -69,7 +69,7 @@ class sweep_run {
                 outcome_.cut = true;
                 break;
             }
-            if (send_allowed(now) > 0) quiet_since = now;
+            if (send_allowed() > 0) quiet_since = now;
             report(now, last_report);
             const bool asking = !follow_ups_.empty() || !finished_asking();
             if (!asking) {
@@ -97,12 +97,11 @@ class sweep_run {
     }
 
     // The follow-ups first, then the next addresses, as many as the pacer
-    // allows now; how many went.
-    uint32_t send_allowed(int64_t now) {
-        const uint32_t allowed = pace_.allowed(now);
+    // allows; how many went.
+    uint32_t send_allowed() {
         uint32_t sent = 0;
         const family_ops &first = *family_list.front();
-        while (sent < allowed) {
+        while (pace_.allowed(platform::now_ms()) > 0) {
             follow_ups::entry e;
             if (follow_ups_.pop(e)) {
                 // At most one per address asked: a peer's stray probe answers
@@ -110,6 +109,7 @@ class sweep_run {
                 if (followed_up_ < asked_) {
                     send_search_request(ex_, *e.family, e.address);
                     ++followed_up_;
+                    pace_.sent(1);
                     ++sent;
                 }
                 continue;
@@ -122,9 +122,9 @@ class sweep_run {
             }
             send_search_request(ex_, first, address);
             ++asked_;
+            pace_.sent(1);
             ++sent;
         }
-        pace_.sent(sent);
         return sent;
     }
 
