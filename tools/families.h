@@ -49,11 +49,24 @@ struct family_traits {
     // prints, where the family's quick setter numbers them its own way (and
     // carries no others); empty: the code itself, any code.
     std::span<const uint8_t> quick_parity;
-    // Whether a device whose address does not answer may be reached by
-    // broadcast, selected by its identifier, without touching any other
-    // device. Family A cannot: its reads and logouts end with "O", which a
-    // broadcast would send to every family A device.
+    // Whether a device that does not answer at an address of its own may be
+    // reached by broadcast, selected by its identifier, without touching any
+    // other device's settings. On family A that conversation ends with a
+    // broadcast "O", which also ends any other family A conversation (a host
+    // holds one at a time).
     bool reached_by_identifier;
+    // Whether every request of a conversation names the device (family B's
+    // packets carry its identifier), so that two devices at one address are
+    // told apart. Family A's get and set commands do not (only the selection
+    // command that opens the conversation does), so both devices would
+    // answer them.
+    bool requests_name_device;
+    // Whether a write ends with a closing datagram sent by broadcast (family
+    // A's "E"), which a device that holds changes of a write left half-sent
+    // (by a program killed in the middle of it) would take as its own end
+    // too. kxtool first abandons any such write with the family's logout by
+    // broadcast ("O"), which ends every device's conversation.
+    bool write_closes_by_broadcast;
 };
 
 namespace detail {
@@ -101,8 +114,8 @@ inline constexpr uint8_t quick_parity_a[] = {0, 2, 1, 3, 4};
 
 inline constexpr family_traits families[] = {
     {KX_FAMILY_A, "A", detail::speeds_a, 0, 0, detail::limits_a, detail::words_a,
-     detail::quick_parity_a, false},
-    {KX_FAMILY_B, "B", {}, 100, 6553500, detail::limits_b, detail::words_b, {}, true},
+     detail::quick_parity_a, true, false, true},
+    {KX_FAMILY_B, "B", {}, 100, 6553500, detail::limits_b, detail::words_b, {}, true, true, false},
 };
 
 inline const family_traits *family_by_code(uint32_t code) {

@@ -464,11 +464,10 @@ def find(address: Union[str, IPv4Address], timeout: float = 1.0) -> Device:
         raise ValueError(f"timeout {timeout!r}: a number of seconds above 0 is needed")
     operation = f"search of {asked}"
     deadline = time.monotonic() + timeout
-    # The library takes the first datagram from any sender as the answer. One
-    # naming another configured address (a device given a new address, which
-    # answers at its old one until it restarts, or another device's late
-    # answer to an earlier request) counts only when the next answer names
-    # the same device; it is always asked once more.
+    # The library takes only answers from the address asked, but an answer
+    # may name another configured address (a device given a new address
+    # answers at its old one until it restarts): it counts only when the next
+    # answer names the same device; it is always asked once more.
     previous: Optional[Device] = None
     while True:
         began = time.monotonic()

@@ -1,7 +1,7 @@
 #!/bin/sh
 # kxtool against kxsim inside a private network namespace (ctest wraps it in
 # scripts/netns-run). Debian's python3 where it is, whatever python3 PATH holds.
-# Usage: kxtool_test.sh KXTOOL KXSIM
+# Usage: kxtool_test.sh KXTOOL KXSIM [TEST.py, default kxtool_test.py]
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
-exec "$python" "$(dirname "$0")/kxtool_test.py" "$@"
+exec "$python" "$(dirname "$0")/${3:-kxtool_test.py}" "$1" "$2"

@@ -1,20 +1,17 @@
 // kxtool: finds, backs up, configures and restores device servers on the
 // local network from the command line, through the library's exported
-// functions only. This file is the command line; commands.cpp and info.cpp
-// hold the commands.
+// functions only. This file is the command line: it parses the arguments,
+// calls the core (core/core.h) and prints what it returns (print.h).
 #include <fmt/core.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "change.h"
-#include "commands.h"
-#include "device.h"
-#include "fields.h"
+#include "core/core.h"
+#include "interrupt.h"
+#include "print.h"
 
 #ifndef KXTOOL_VERSION
 #define KXTOOL_VERSION "unknown"
@@ -23,6 +20,131 @@
 namespace {
 
 using namespace kxtool;
+using cli::complain;
+
+// What the command line set, for whichever command was given.
+struct options {
+    std::vector<std::string> devices;       // DEVICE arguments
+    bool all = false;                       // --all
+    const family_traits *family = nullptr;  // --family
+    std::string password;
+    bool password_given = false;  // by any of its sources, even empty
+    bool as_json = false;
+    bool dry_run = false;
+    bool force = false;  // set, restore, apply: write an address another device answers at
+    bool with_password = false;
+    std::string dir;   // save --dir
+    std::string file;  // restore, diff, apply
+    bool clone = false;
+    std::vector<std::string> set;          // restore --set
+    std::vector<std::string> assignments;  // set's KEY=VALUE
+    std::string value;                     // the quick settings' value
+};
+
+selection selected(const options &o) { return {o.devices, o.all, o.family}; }
+
+// A single device's job: its data, or its failure.
+int show_one(const job_result &job, const options &o, bool save) {
+    if (job.code != exit_ok) return cli::print_failure(job);
+    const kx_settings_record &settings = *job.rows.front().settings;
+    if (save || o.as_json)
+        fmt::print("{}\n", settings_json(settings, o.with_password).dump(2));
+    else
+        cli::print_settings(settings);
+    return exit_ok;
+}
+
+int set_command(const context &ctx, const options &o) {
+    set_request request{o.devices.front(), o.family, {}, o.password, o.dry_run, o.force};
+    std::string error;
+    for (const std::string &a : o.assignments)
+        if (!parse_assignment(a, request.changes, error)) {
+            complain(error + "; nothing was sent");
+            return exit_refused;
+        }
+    const job_result job = set_settings(ctx, request);
+    if (job.code != exit_ok) return cli::print_failure(job);
+    const device_row &row = job.rows.front();
+    if (o.dry_run) {
+        for (const difference &d : row.differences) fmt::print("{}\n", d.text());
+        if (row.differences.empty()) fmt::print("no change\n");
+    } else {
+        for (const auto &[f, value] : request.changes)
+            fmt::print("{} = {}\n", f->name, value_text(*row.settings, *f));
+    }
+    return exit_ok;
+}
+
+int restore_command(const context &ctx, const options &o) {
+    restore_request request;
+    std::string error;
+    if (!read_json_file(o.file, request.backup, error)) {
+        complain(error + "; nothing was sent");
+        return exit_refused;
+    }
+    request.device = o.devices.front();
+    request.family = o.family;
+    request.source = o.file;
+    request.clone = o.clone;
+    request.set = o.set;
+    request.password = o.password;
+    request.dry_run = o.dry_run;
+    request.force = o.force;
+    const job_result job = restore_settings(ctx, request);
+    if (job.code != exit_ok) return cli::print_failure(job);
+    const device_row &row = job.rows.front();
+    for (const difference &d : row.differences) fmt::print("{}\n", d.text());
+    std::string left;
+    for (const std::string &name : row.left_alone) left += (left.empty() ? "" : ", ") + name;
+    if (!left.empty()) fmt::print("left as they are (identity of this device): {}\n", left);
+    if (o.dry_run)
+        fmt::print("{}: {} difference(s) from {}; nothing written\n", row.name,
+                   row.differences.size(), o.file);
+    else if (row.differences.empty())
+        fmt::print("{}: already as in {}; nothing written\n", row.name, o.file);
+    else
+        fmt::print("{}: {} setting(s) restored from {}\n", row.name, row.differences.size(),
+                   o.file);
+    return exit_ok;
+}
+
+int apply_command(const context &ctx, const options &o) {
+    apply_request request;
+    std::string error;
+    if (!read_json_file(o.file, request.entries, error)) {
+        complain(error + "; nothing was sent");
+        return exit_refused;
+    }
+    request.source = o.file;
+    request.family = o.family;
+    request.password = o.password;
+    request.dry_run = o.dry_run;
+    request.force = o.force;
+    const job_result job = apply_settings(ctx, request);
+    if (!job.error.empty()) return cli::print_failure(job);
+    cli::print_batch(job, o.as_json, false);
+    return job.code;
+}
+
+int show_command(const context &ctx, const options &o, bool save) {
+    read_request request{selected(o), o.password, o.dir, o.with_password};
+    const job_result job = read_devices(ctx, request);
+    if (!job.batch) return show_one(job, o, save);
+    if (!job.error.empty()) return cli::print_failure(job);
+    return cli::print_batch(job, o.as_json, !save);
+}
+
+int quick_command(const context &ctx, const std::string &name, const options &o) {
+    const job_result job =
+        quick_setting(ctx, {name, o.value, selected(o), o.password, o.password_given});
+    if (!job.batch) {
+        if (job.code != exit_ok) return cli::print_failure(job);
+        fmt::print("{}: {}\n", job.rows.front().name, job.rows.front().detail);
+        return exit_ok;
+    }
+    if (!job.error.empty()) return cli::print_failure(job);
+    return cli::print_batch(job, o.as_json, false);
+}
 
 std::string footer() {
     return "DEVICE is a device's address (10.1.0.7), asked directly, or its identifier\n"
@@ -34,7 +156,9 @@ std::string footer() {
            "),\nare not copied by a clone unless named with --set.\n"
            "Exit codes: 0 success; 1 a device operation failed or a device did not keep a value\n"
            "(several devices: any failed); 2 usage error or a value refused before anything was\n"
-           "sent; 3 no device answered; 4 the search may have missed devices.";
+           "sent; 3 no device answered; 4 the search may have missed devices; 130 interrupted\n"
+           "(Ctrl-C, SIGTERM): the write under way completed, devices not begun were left as\n"
+           "they were and are marked interrupted.";
 }
 
 const CLI::Validator device_text(
@@ -51,7 +175,7 @@ const CLI::Validator device_text(
 const CLI::Validator password_text(
     [](const std::string &text) -> std::string {
         if (text.size() <= 10 && valid_setting_text(text)) return {};
-        return "at most 10 printable characters without '|' or '/'";
+        return text_limits(*find_field("password")) + ", printable, without '|' or '/'";
     },
     "PW");
 
@@ -101,7 +225,10 @@ void add_family(CLI::App *command, shared &s, const std::string &what) {
 
 void add_force(CLI::App *command, options &o) {
     command->add_flag("--force", o.force,
-                      "write a new ip_address even where another device answers");
+                      "write an address that would lose the device all the same: one another "
+                      "device answers at, no device's address (0.0.0.0, broadcast, multicast, "
+                      "reserved, the subnet's own), a mask that is no mask, or an address on none "
+                      "of this host's subnets");
 }
 
 void add_interfaces_flag(CLI::App *command, shared &s) {
@@ -117,31 +244,28 @@ void add_batch(CLI::App *command, shared &s, bool json) {
 }
 
 // The password's source, read and checked; empty when it is acceptable.
-std::string resolve_password(const password_source &p, std::string &password) {
+std::string resolve_password(const password_source &p, std::string &password, bool &given) {
     if (p.was_given() && !p.file.empty()) return "--password and --password-file: give one";
+    const char *env = std::getenv("KXCONF_PASSWORD");
+    given = p.was_given() || !p.file.empty() || env != nullptr;
     if (!p.file.empty()) {
-        std::error_code ignored;
-        std::ifstream in(p.file, std::ios::binary);
-        if (!in || std::filesystem::is_directory(p.file, ignored))
-            return "--password-file: cannot read " + p.file;
-        // An empty file is an empty password; a read that fails is no password at all.
-        if (!std::getline(in, password) && (in.bad() || !in.eof()))
-            return "--password-file: cannot read " + p.file;
-        while (!password.empty() && (password.back() == '\r' || password.back() == '\n'))
-            password.pop_back();
+        if (std::string error; !read_password_file(p.file, password, error)) return error;
     } else if (p.was_given()) {
         password = p.given;
-    } else if (const char *env = std::getenv("KXCONF_PASSWORD"); env != nullptr) {
+    } else if (env != nullptr) {
         password = env;
     }
     if (password.size() > 10 || !valid_setting_text(password))
-        return "the password must be at most 10 printable characters without '|' or '/'";
+        return "the password must be " + text_limits(*find_field("password")) +
+               ", printable, without '|' or '/'";
     return {};
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+    // First, so that a Ctrl-C at any moment stops the job as it should.
+    const std::atomic<bool> &interrupted = cli::catch_interrupts();
     CLI::App app{"kxtool: find, back up, configure and restore serial device servers"};
     app.footer(footer());
     app.require_subcommand(1);
@@ -150,6 +274,11 @@ int main(int argc, char **argv) {
     bool verbose = false;
     std::string interface_address;
     app.add_flag("-v,--verbose", verbose, "trace every library call on stderr");
+    int rounds = 1;
+    app.add_option("--rounds", rounds,
+                   "ask every search N times and merge the answers, for devices that drop the "
+                   "first requests (default 1)")
+        ->check(CLI::Range(1, 10));
     app.add_option("--interface", interface_address,
                    "work only on devices in the subnet of the adapter with this address: others "
                    "are left out of lists, a DEVICE outside it is refused, and a DEVICE given as "
@@ -244,6 +373,13 @@ int main(int argc, char **argv) {
     std::vector<CLI::App *> quick_apps;
     for (const quick &q : quick_commands) {
         auto *command = app.add_subcommand(q.name, q.help);
+        command->footer(
+            "The device takes a quick setting without a login. Given a password (--password, "
+            "--password-file or KXCONF_PASSWORD), kxtool logs in first and sends nothing more "
+            "when the login fails; without one it sends the setting, then logs in with an empty "
+            "password to read it back. A quick setting carries no identifier, so kxtool first "
+            "checks that the device answers at its address as itself and that the search lists "
+            "no other device with that address.");
         command->add_option("ARGS", quick_words, "")
             ->option_text(std::string("DEVICE... ") + q.value)
             ->required();
@@ -285,7 +421,6 @@ int main(int argc, char **argv) {
         const int code = app.exit(e);
         return code == 0 ? exit_ok : exit_refused;
     }
-    set_verbose(verbose);
 
     if (crc->parsed()) {
         const int32_t value = cal_crc(reinterpret_cast<const uint8_t *>(text.data()),
@@ -296,11 +431,14 @@ int main(int argc, char **argv) {
     if (!s.family.empty())
         for (const kxtools::family_traits &f : kxtools::families)
             if ((s.family[0] | 0x20) == (f.letter[0] | 0x20)) o.family = &f;
-    if (fields->parsed()) return fields_command(o);
+    if (fields->parsed()) {
+        cli::print_fields(o.family);
+        return exit_ok;
+    }
 
     if (!one_device.empty()) o.devices = {one_device};
     // What the command line cannot check alone.
-    std::string error = resolve_password(s.password, o.password);
+    std::string error = resolve_password(s.password, o.password, o.password_given);
     const bool batch_able = show->parsed() || save->parsed();
     CLI::App *quick_app = nullptr;
     for (CLI::App *q : quick_apps)
@@ -334,22 +472,26 @@ int main(int argc, char **argv) {
         complain(error + "; nothing was sent");
         return exit_refused;
     }
-    if (const std::string why = use_interface(interface_address); !why.empty()) {
+    context ctx;
+    ctx.stop = &interrupted;
+    ctx.search_rounds = rounds;
+    cli::print_to_terminal(ctx, verbose, show->parsed() && !o.as_json);
+    if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
         complain(why + "; nothing was sent");
         return exit_refused;
     }
 
-    if (search->parsed()) return search_command(o);
-    if (show->parsed()) return show_command(o, false);
-    if (save->parsed()) return show_command(o, true);
-    if (set->parsed()) return set_command(o);
-    if (restore->parsed()) return restore_command(o);
+    if (search->parsed()) return cli::print_search(search_devices(ctx), o.as_json);
+    if (show->parsed()) return show_command(ctx, o, false);
+    if (save->parsed()) return show_command(ctx, o, true);
+    if (set->parsed()) return set_command(ctx, o);
+    if (restore->parsed()) return restore_command(ctx, o);
     if (diff->parsed()) {
         o.dry_run = true;
-        return restore_command(o);
+        return restore_command(ctx, o);
     }
-    if (apply->parsed()) return apply_command(o);
-    if (quick_app != nullptr) return quick_command(quick_app->get_name(), o);
-    if (doctor->parsed()) return doctor_command(o);
+    if (apply->parsed()) return apply_command(ctx, o);
+    if (quick_app != nullptr) return quick_command(ctx, quick_app->get_name(), o);
+    if (doctor->parsed()) return cli::print_doctor(diagnose(ctx));
     return exit_refused;
 }

@@ -79,6 +79,11 @@ bool baud_fits(uint32_t value, const family_traits &family);
 std::string speeds_text(const family_traits &family);
 // "none (0), odd (1), ..." for a field on a family; empty without words.
 std::string words_text(const field &f, const family_traits &family);
+// A text field's length on every family: "at most 9 (family A) or 10
+// (family B) characters".
+std::string text_limits(const field &f);
+// What a field takes on one family, in words: "0 to 9: none (0), ...".
+std::string field_takes(const field &f, const family_traits &family);
 
 // A value typed on the command line, in the JSON type its field takes
 // (digits become a number for numeric fields; words stay text).

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "addresses.h"
+
 namespace kxtool {
 namespace {
 
@@ -21,18 +23,17 @@ std::string family_refusal(const family_traits &family, const std::string &passw
     return {};
 }
 
-std::vector<std::string> differences(const kx_settings_record &before,
-                                     const kx_settings_record &after) {
-    std::vector<std::string> lines;
+std::vector<difference> differences(const kx_settings_record &before,
+                                    const kx_settings_record &after) {
+    std::vector<difference> found;
     for (const field &f : settings_fields()) {
         if (!f.writable || value_json(before, f) == value_json(after, f)) continue;
         if (f.secret)
-            lines.push_back(std::string(f.name) + ": changes (not shown)");
+            found.push_back({f.name, {}, {}, true});
         else
-            lines.push_back(
-                fmt::format("{}: {} -> {}", f.name, value_text(before, f), value_text(after, f)));
+            found.push_back({f.name, value_text(before, f), value_text(after, f), false});
     }
-    return lines;
+    return found;
 }
 
 // The fields the device did not keep, or an empty text.
@@ -51,14 +52,14 @@ std::string not_kept(const std::string &device, const kx_settings_record &wanted
 
 // Whether a new ip_address is where another device answers: two devices
 // with one address reach neither. Empty when not.
-std::string address_taken(const target &device, const assignments &changes) {
+std::string address_taken(const context &ctx, const target &device, const assignments &changes) {
     for (const auto &[f, value] : changes) {
         if (std::string(f->name) != "ip_address" || !value.is_string()) continue;
         const std::string address = value;
         if (address == configured_address(device.record) || !valid_device_address(address))
             return {};
         kx_device_record other{};
-        if (search_at(address, other) != KX_OK || same_device(other, device.record)) return {};
+        if (search_at(ctx, address, other) != KX_OK || same_device(other, device.record)) return {};
         return fmt::format(
             "ip_address={}: another device answers there ({} {}, configured with {}); two "
             "devices with one address reach neither (--force writes it all the same)",
@@ -68,7 +69,24 @@ std::string address_taken(const target &device, const assignments &changes) {
     return {};
 }
 
+// Why the changes would lose the device (addresses, mask, gateway), or empty.
+std::string lost_device(const kx_settings_record &current, const kx_settings_record &wanted) {
+    std::string error;
+    const std::vector<adapter> host = list_adapters(error);
+    for (const field &f : settings_fields()) {
+        if (f.type != kind::address || value_json(current, f) == value_json(wanted, f)) continue;
+        const std::string value = value_json(wanted, f);
+        if (std::string why = lost_address(f.name, value, host); !why.empty())
+            return std::string(f.name) + "=" + value + ": " + why;
+    }
+    return lost_in_subnet(current, wanted, host);
+}
+
 }  // namespace
+
+std::string difference::text() const {
+    return secret ? field + ": changes (not shown)" : field + ": " + before + " -> " + after;
+}
 
 bool parse_assignment(const std::string &text, assignments &out, std::string &error) {
     const size_t eq = text.find('=');
@@ -185,18 +203,25 @@ int plan_changes(const settings_source &source, const target &device, bool requi
     return exit_ok;
 }
 
-change_outcome change_settings(const target &device, const std::string &password,
-                               const assignments &changes, bool dry_run, bool force) {
+change_outcome change_settings(const context &ctx, const target &device,
+                               const std::string &password, const assignments &changes,
+                               bool dry_run, bool force, std::string_view command) {
     change_outcome outcome;
     const family_traits &family = *family_by_code(device.record.family);
     std::string why = family_refusal(family, password, changes);
-    if (why.empty() && !force) why = address_taken(device, changes);
+    if (why.empty() && !force) why = address_taken(ctx, device, changes);
     if (!why.empty()) {
         outcome.code = exit_refused;
         outcome.error = label(device) + ": " + why + "; nothing was sent to it";
         return outcome;
     }
-    session s(device);
+    if (ctx.stopping()) {
+        outcome.code = exit_interrupted;
+        outcome.error = "interrupted: nothing was sent to " + label(device);
+        return outcome;
+    }
+    session s(ctx, device);
+    if (!dry_run) s.abandon_half_writes();
     kx_settings_record current;
     if (!s.login(password) || !s.read(current)) {
         s.close();
@@ -208,15 +233,31 @@ change_outcome change_settings(const target &device, const std::string &password
     for (const auto &[f, value] : changes) put_value(wanted, *f, value, family);
     outcome.differences = differences(current, wanted);
     outcome.kept = current;
+    if (std::string lost = force ? std::string() : lost_device(current, wanted); !lost.empty()) {
+        s.close();
+        outcome.code = exit_refused;
+        outcome.error = s.label() + ": " + lost +
+                        " (--force writes it all the same); nothing was written to it";
+        return outcome;
+    }
     if (dry_run || outcome.differences.empty()) {
         if (!s.close()) outcome.code = exit_failed;
         outcome.error = s.error();
+        return outcome;
+    }
+    if (ctx.stopping()) {
+        // Not begun, so not started: the device keeps what it had.
+        s.close();
+        outcome.code = exit_interrupted;
+        outcome.error = "interrupted before the write; nothing was written to " + label(device);
         return outcome;
     }
     if (!s.write(wanted)) {
         s.close();
         outcome.code = exit_failed;
         outcome.error = s.error();
+        ctx.watcher().change_written(device, command, &current, nullptr, outcome.code,
+                                     outcome.error);
         return outcome;
     }
     const field &address = *find_field("ip_address");
@@ -226,22 +267,28 @@ change_outcome change_settings(const target &device, const std::string &password
         s.close();
         outcome.code = exit_failed;
         outcome.error = "the write was sent, but " + s.error();
+        ctx.watcher().change_written(device, command, &current, nullptr, outcome.code,
+                                     outcome.error);
         return outcome;
     }
     outcome.error = not_kept(s.label(), wanted, outcome.kept);
     if (!s.close() && outcome.error.empty()) outcome.error = s.error();
     if (!outcome.error.empty()) outcome.code = exit_failed;
+    ctx.watcher().change_written(device, command, &current, &outcome.kept, outcome.code,
+                                 outcome.error);
     return outcome;
 }
 
-change_outcome read_back(const target &device, const std::string &password,
-                         const assignments &changes) {
+change_outcome read_back(const context &ctx, session &s, const std::string &password,
+                         const assignments &changes, std::string_view command) {
     change_outcome outcome;
-    session s(device);
-    if (!s.login(password) || !s.read(outcome.kept)) {
+    const target &device = s.device();
+    if ((!s.logged_in() && !s.login(password)) || !s.read(outcome.kept)) {
         s.close();
         outcome.code = exit_failed;
         outcome.error = "the change was sent, but reading it back failed: " + s.error();
+        ctx.watcher().change_written(device, command, nullptr, nullptr, outcome.code,
+                                     outcome.error);
         return outcome;
     }
     kx_settings_record wanted = outcome.kept;
@@ -250,6 +297,8 @@ change_outcome read_back(const target &device, const std::string &password,
     outcome.error = not_kept(s.label(), wanted, outcome.kept);
     if (!s.close() && outcome.error.empty()) outcome.error = s.error();
     if (!outcome.error.empty()) outcome.code = exit_failed;
+    ctx.watcher().change_written(device, command, nullptr, &outcome.kept, outcome.code,
+                                 outcome.error);
     return outcome;
 }
 

@@ -341,6 +341,19 @@ std::string who(const family_traits *family) {
     return family != nullptr ? std::string("a family ") + family->letter + " device" : "the field";
 }
 
+// A text longer than the family takes; before the device is known, longer
+// than every family takes.
+std::string text_refusal(const field &f, const std::string &text, const family_traits *family) {
+    uint32_t longest = 0;
+    for (const family_traits *fam : applicable(family))
+        longest = std::max(longest, range_of(*fam, f).max);
+    if (text.size() <= longest) return {};
+    if (family != nullptr)
+        return "text too long: " + who(family) + " takes at most " + std::to_string(longest) +
+               " characters";
+    return "text too long: " + text_limits(f);
+}
+
 std::string number_refusal(const field &f, const nlohmann::json &value,
                            const family_traits *family) {
     range hull{UINT32_MAX, 0};
@@ -489,6 +502,46 @@ std::string words_text(const field &f, const family_traits &family) {
     return text;
 }
 
+std::string field_takes(const field &f, const family_traits &family) {
+    const range r = range_of(family, f);
+    switch (f.type) {
+        case kind::family:
+            return std::to_string(family.code) + " (read-only)";
+        case kind::identifier:
+            return "six numbers 0 to 255 joined by dots (read-only)";
+        case kind::address:
+            return "a dotted IPv4 address";
+        case kind::baud:
+            return speeds_text(family);
+        case kind::text:
+            return "text of at most " + std::to_string(r.max) + " characters" +
+                   (f.writable ? "" : " (read-only)");
+        case kind::number:
+            break;
+    }
+    if (r.min > r.max) return "not carried";
+    std::string text = r.min == r.max ? std::to_string(r.min) + " only"
+                                      : std::to_string(r.min) + " to " + std::to_string(r.max);
+    const std::string words = words_text(f, family);
+    return words.empty() ? text : text + ": " + words;
+}
+
+std::string text_limits(const field &f) {
+    const uint32_t first = range_of(kxtools::families[0], f).max;
+    const bool differ =
+        std::any_of(std::begin(kxtools::families), std::end(kxtools::families),
+                    [&](const family_traits &family) { return range_of(family, f).max != first; });
+    if (!differ) return "at most " + std::to_string(first) + " characters";
+    return "at most " +
+           kxtools::every_family(
+               [&](const family_traits &family) {
+                   return std::to_string(range_of(family, f).max) + " (family " + family.letter +
+                          ")";
+               },
+               " or ") +
+           " characters";
+}
+
 nlohmann::json typed_value(const field &f, const std::string &text) {
     uint32_t n = 0;
     if ((f.type == kind::number || f.type == kind::baud || f.type == kind::family) &&
@@ -504,13 +557,7 @@ std::string refusal(const field &f, const nlohmann::json &value, const family_tr
             if (!value.is_string()) return "must be a text";
             const std::string text = value;
             if (!valid_setting_text(text)) return "text must be printable ASCII without '|' or '/'";
-            uint32_t longest = 0;
-            for (const family_traits *fam : applicable(family))
-                longest = std::max(longest, range_of(*fam, f).max);
-            if (text.size() > longest)
-                return "text too long: " + who(family) + " takes at most " +
-                       std::to_string(longest) + " characters";
-            return {};
+            return text_refusal(f, text, family);
         }
         case kind::address:
             if (!value.is_string() || !valid_address(value.get<std::string>()))
@@ -580,9 +627,18 @@ std::string value_text(const kx_settings_record &record, const field &f) {
 }
 
 nlohmann::ordered_json settings_json(const kx_settings_record &record, bool with_password) {
+    // Parity goes by its word: the families number it differently (family A
+    // swaps odd and even), the words mean one parity on both. A code without
+    // a word stays a number, the device's own.
+    const field &parity = *find_field("parity");
     nlohmann::ordered_json out = nlohmann::ordered_json::object();
-    for (const field &f : fields_table)
-        if (with_password || !f.secret) out[f.name] = value_json(record, f);
+    for (const field &f : fields_table) {
+        if (!with_password && f.secret) continue;
+        out[f.name] = value_json(record, f);
+        if (&f == &parity)
+            for (const word &w : words_for(f, family_by_code(record.family)))
+                if (w.code == record.parity) out[f.name] = w.text;
+    }
     return out;
 }
 

@@ -42,24 +42,36 @@ bool read_source(const nlohmann::json &settings, settings_source &out, std::stri
 int plan_changes(const settings_source &source, const target &device, bool require_id,
                  assignments &out, std::string &error);
 
+// A field that changes (or would), as a table shows it.
+struct difference {
+    std::string field;
+    std::string before, after;  // empty for a secret field
+    bool secret = false;
+
+    // "parity: none -> even", or "password: changes (not shown)".
+    std::string text() const;
+};
+
 struct change_outcome {
     int code = exit_ok;
     std::string error;
-    // "field: current -> new", one per field that changes (or would).
-    std::vector<std::string> differences;
-    kx_settings_record kept{};  // as read back (dry run: as read)
+    std::vector<difference> differences;  // one per field that changes (or would)
+    kx_settings_record kept{};            // as read back (dry run: as read)
 };
 
 // Log in, read, apply the changes; then, unless a dry run, write when
 // anything changes, read back and compare every writable field; log out.
 // Values that do not fit the device's family are refused before the login,
 // and so is a new ip_address at which another device answers, unless force.
-change_outcome change_settings(const target &device, const std::string &password,
-                               const assignments &changes, bool dry_run, bool force);
+// command names the change for the context's observer.
+change_outcome change_settings(const context &ctx, const target &device,
+                               const std::string &password, const assignments &changes,
+                               bool dry_run, bool force, std::string_view command);
 
-// Reads the settings after a write that left the session to the caller (the
-// quick settings), compared with what was wanted for each field given.
-change_outcome read_back(const target &device, const std::string &password,
-                         const assignments &wanted);
+// Reads the settings after a write made outside a settings write (the
+// quick settings), logging in first where the session has not, compared
+// with what was wanted for each field given; logs out.
+change_outcome read_back(const context &ctx, session &s, const std::string &password,
+                         const assignments &wanted, std::string_view command);
 
 }  // namespace kxtool

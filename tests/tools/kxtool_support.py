@@ -1,0 +1,104 @@
+"""What the kxtool tests share: running kxtool and kxsim, reading kxsim's
+trace, and grouped cases that print PASS or FAIL.
+
+The tests run inside a private network namespace (ctest wraps them in
+scripts/netns-run). Usage of a test: TEST.py KXTOOL KXSIM
+"""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+KXTOOL, KXSIM = sys.argv[1], sys.argv[2]
+work = tempfile.mkdtemp()
+# The password kxtool takes from KXCONF_PASSWORD; None: none given.
+PASSWORD = {"value": "pw"}
+_counts = {"passed": 0, "failed": 0}
+_trace = {"file": None}
+
+
+def path(name):
+    return os.path.join(work, name)
+
+
+def write_json(name, value):
+    with open(path(name), "w") as f:
+        json.dump(value, f)
+    return path(name)
+
+
+def environment(env=None):
+    given = {} if PASSWORD["value"] is None else {"KXCONF_PASSWORD": PASSWORD["value"]}
+    return {**{k: v for k, v in os.environ.items() if k != "KXCONF_PASSWORD"}, **given,
+            **(env or {})}
+
+
+def kxtool(*args, env=None):
+    return subprocess.run([KXTOOL, *args], capture_output=True, text=True, timeout=60,
+                          env=environment(env))
+
+
+def case(name, checks):
+    """checks: list of (condition, description); the case fails on any false one."""
+    bad = [what for ok, what in checks if not ok]
+    if bad:
+        _counts["failed"] += 1
+        print(f"FAIL {name}: " + "; ".join(bad))
+    else:
+        _counts["passed"] += 1
+        print(f"PASS {name}")
+
+
+def finish():
+    print(f"{_counts['passed']} passed, {_counts['failed']} failed")
+    sys.exit(1 if _counts["failed"] else 0)
+
+
+def table(stdout):
+    """'name = value' lines as a dict."""
+    return dict(line.split(" = ", 1) for line in stdout.splitlines() if " = " in line)
+
+
+def start_sim(*args):
+    """kxsim with args, once it is ready; its output (the trace) goes to a file."""
+    log = open(path("trace"), "w+")
+    sim = subprocess.Popen([KXSIM, *args], stdout=log, stderr=subprocess.STDOUT)
+    for _ in range(100):
+        log.seek(0)
+        if log.read().startswith("ready"):
+            _trace["file"] = log
+            return sim
+        time.sleep(0.05)
+    sys.exit("kxsim did not become ready: " + open(path("trace")).read())
+
+
+def stop_sim(sim):
+    sim.terminate()
+    sim.wait()
+
+
+def trace_mark():
+    time.sleep(0.2)  # kxsim prints what it received every 20 ms
+    _trace["file"].seek(0)
+    return len(_trace["file"].read().splitlines())
+
+
+def trace_since(mark):
+    """(destination, payload) of each datagram received since mark."""
+    time.sleep(0.2)
+    _trace["file"].seek(0)
+    lines = _trace["file"].read().splitlines()[mark:]
+    return [(line.split()[4].rsplit(":", 1)[0], " ".join(line.split()[5:])) for line in lines]
+
+
+def sent(args, **kw):
+    """kxtool's result, and what reached the devices meanwhile."""
+    mark = trace_mark()
+    r = kxtool(*args, **kw)
+    return r, trace_since(mark)
+
+
+def searches_only(datagrams):
+    return all(p in ("A X", "B search(1)") or p.startswith("B search(1) ") for _, p in datagrams)

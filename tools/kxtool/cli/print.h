@@ -1,0 +1,34 @@
+// How the command line shows the core's results: stdout carries the data
+// alone (tables or JSON); failures, warnings, progress and the -v trace go
+// to stderr.
+#pragma once
+
+#include <string>
+
+#include "core/core.h"
+
+namespace kxtool::cli {
+
+// "kxtool: " + message on stderr.
+void complain(const std::string &message);
+
+// The context's callbacks for the command line: warnings and the trace on
+// stderr, batch progress on stderr when it is a terminal; with
+// show_blocks, each device's settings as soon as it is read.
+void print_to_terminal(context &ctx, bool verbose, bool show_blocks);
+
+// "name = value" for every field, codes as words, no password.
+void print_settings(const kx_settings_record &settings);
+
+// The rows of a batch as a table (or a JSON list, with each row's settings
+// when with_settings); returns the job's code.
+int print_batch(const job_result &job, bool as_json, bool with_settings);
+
+// A single device's job that failed: its text on stderr; returns the code.
+int print_failure(const job_result &job);
+
+int print_search(const search_report &report, bool as_json);
+int print_doctor(const doctor_report &report);
+void print_fields(const family_traits *only);
+
+}  // namespace kxtool::cli

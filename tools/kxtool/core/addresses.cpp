@@ -1,0 +1,80 @@
+#include "addresses.h"
+
+#include "fields.h"
+
+namespace kxtool {
+namespace {
+
+constexpr uint32_t limited_broadcast = 0xFFFFFFFFu;
+
+bool multicast(uint32_t a) { return (a >> 28) == 0xE; }
+// 240.0.0.0/4 (future use) and 0.0.0.0/8 (this network).
+bool reserved(uint32_t a) { return (a >> 28) == 0xF || (a >> 24) == 0; }
+
+// A mask is some ones, then only zeros.
+bool contiguous(uint32_t mask) { return (~mask & (~mask + 1)) == 0; }
+
+std::string subnets_text(const std::vector<adapter> &host) {
+    std::string text;
+    for (const adapter &a : host) {
+        if (!a.up) continue;
+        int bits = 0;
+        for (uint32_t m = a.mask; m & 0x80000000u; m <<= 1) ++bits;
+        text += (text.empty() ? "" : ", ") + address_text(a.address & a.mask) + "/" +
+                std::to_string(bits);
+    }
+    return text.empty() ? "none" : text;
+}
+
+std::string address_of(const char *field, size_t width) {
+    return kxtools::field_text(field, width);
+}
+
+}  // namespace
+
+std::string lost_address(const std::string &field, const std::string &value,
+                         const std::vector<adapter> &host) {
+    uint32_t a = 0;
+    if (!address_value(value, a)) return {};  // the field's own check says so
+    const bool own = field == "ip_address";
+    if (field == "subnet_mask") {
+        if (a == 0 || !contiguous(a))
+            return value + " is no subnet mask (some 255s, then the rest 0, such as 255.255.255.0)";
+        return {};
+    }
+    if (!own && field != "gateway" && field != "li_address" && field != "li_address_2") return {};
+    if (a == limited_broadcast) return value + " is the broadcast address: no device can have it";
+    if (multicast(a)) return value + " is a multicast address: no device can have it";
+    if (a == 0 && !own) return {};  // none, unused
+    if (a == 0) return value + " is no device's address";
+    if (reserved(a)) return value + " is a reserved address: no device can have it";
+    if (own)
+        for (const adapter &h : host)
+            if (h.address == a) return value + " is this host's own address";
+    return {};
+}
+
+std::string lost_in_subnet(const kx_settings_record &before, const kx_settings_record &after,
+                           const std::vector<adapter> &host) {
+    const std::string ip = address_of(after.ip_address, sizeof after.ip_address);
+    const std::string mask_text = address_of(after.subnet_mask, sizeof after.subnet_mask);
+    if (ip == address_of(before.ip_address, sizeof before.ip_address) &&
+        mask_text == address_of(before.subnet_mask, sizeof before.subnet_mask))
+        return {};
+    uint32_t a = 0, mask = 0;
+    if (!address_value(ip, a) || !address_value(mask_text, mask) || !contiguous(mask)) return {};
+    // /31 and /32 have no network or broadcast address of their own.
+    if (mask != 0 && ~mask > 1 && (a & ~mask) == 0)
+        return "ip_address=" + ip + " with subnet_mask=" + mask_text +
+               " is its subnet's network address: no device can have it";
+    if (mask != 0 && ~mask > 1 && (a & ~mask) == ~mask)
+        return "ip_address=" + ip + " with subnet_mask=" + mask_text +
+               " is its subnet's broadcast address: no device can have it";
+    if (ip == address_of(before.ip_address, sizeof before.ip_address)) return {};
+    for (const adapter &h : host)
+        if (h.up && h.holds(a)) return {};
+    return "ip_address=" + ip + " is on none of this host's subnets (" + subnets_text(host) +
+           "): kxtool could not reach the device there";
+}
+
+}  // namespace kxtool

@@ -1,0 +1,28 @@
+// Addresses that would lose a device: written into its own address, mask or
+// gateway, they leave it unreachable (or reachable by nobody). Each check
+// returns why, or an empty text; --force writes them all the same.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "adapters.h"
+#include "kxconf.h"
+
+namespace kxtool {
+
+// A value refused on its own in the field: a device address of 0.0.0.0,
+// 255.255.255.255, a multicast or reserved address or the host's own; a
+// mask that is not contiguous or 0.0.0.0; a gateway that is broadcast,
+// multicast or reserved (0.0.0.0: none); an extra address (li_address,
+// li_address_2) that is broadcast, multicast or reserved (0.0.0.0: unused).
+std::string lost_address(const std::string &field, const std::string &value,
+                         const std::vector<adapter> &host);
+
+// The settings about to be written, where their address or mask changes:
+// the address may not be its own subnet's network or broadcast address, and
+// it must lie on one of the host's subnets.
+std::string lost_in_subnet(const kx_settings_record &before, const kx_settings_record &after,
+                           const std::vector<adapter> &host);
+
+}  // namespace kxtool
