@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/addresses.h"
 #include "core/core.h"
 #include "interrupt.h"
 #include "print.h"
@@ -204,8 +205,57 @@ struct shared {
     options o;
     password_source password;
     std::string family;
-    bool all_interfaces = false;  // the default now; kept for scripts
+    bool all_interfaces = false;               // the default now; kept for scripts
+    std::vector<std::string> ranges, targets;  // --range, --target
+    uint32_t rate = 0;                         // --rate; 0: the library's default
 };
+
+// --range, --target and --rate: where the command's search looks, beyond a
+// router.
+void add_search_plan(CLI::App *command, shared &s) {
+    command
+        ->add_option("--range", s.ranges,
+                     "search by asking every address of RANGE instead of broadcasting, for "
+                     "devices beyond a router: CIDR (10.2.0.0/24, its hosts), FIRST-LAST "
+                     "(10.2.0.5-10.2.0.40 or 10.2.0.5-40) or one address; several ranges "
+                     "may be given, repeated or with commas; without DEVICE, every device "
+                     "found")
+        // One value each time, so that a command's own words after it stay its own.
+        ->allow_extra_args(false)
+        ->delimiter(',');
+    command
+        ->add_option("--target", s.targets,
+                     "search by a directed broadcast to ADDRESS, a remote subnet's broadcast "
+                     "address (10.2.0.255), which a router passes on only when set to; "
+                     "several may be given")
+        ->allow_extra_args(false)
+        ->delimiter(',');
+    command
+        ->add_option("--rate", s.rate,
+                     "requests a second that a --range search sends at most (default 5000)")
+        ->check(CLI::Range(1u, KX_SWEEP_MOST_RATE));
+}
+
+// The search plan of --range, --target and --rate; empty when it is sound.
+std::string make_plan(const shared &s, const std::string &interface_address, search_plan &plan) {
+    for (const std::string &text : s.ranges) {
+        kx_address_range range{};
+        if (std::string why = parse_range(text, range); !why.empty()) return why;
+        plan.ranges.push_back(range);
+    }
+    for (const std::string &text : s.targets) {
+        uint32_t address = 0;
+        if (!address_value(text, address) || address == 0)
+            return "--target " + text + ": an address such as 10.2.0.255 is needed";
+        plan.targets.push_back(address);
+    }
+    if (s.rate != 0 && plan.ranges.empty()) return "--rate paces a --range search: add --range";
+    plan.rate = s.rate;
+    if (plan.routed() && !interface_address.empty())
+        return "--interface keeps to one adapter's subnet, --range and --target look beyond it: "
+               "give one";
+    return {};
+}
 
 void add_password(CLI::App *command, shared &s) {
     s.password.given_options.push_back(
@@ -294,6 +344,7 @@ int main(int argc, char **argv) {
         "for its firmware)");
     search->add_flag("--json", o.as_json, "a JSON list of device records");
     add_interfaces_flag(search, s);
+    add_search_plan(search, s);
 
     auto *show = app.add_subcommand("show", "log in, read and print every setting, log out");
     auto *save = app.add_subcommand(
@@ -307,6 +358,7 @@ int main(int argc, char **argv) {
                           "JSON (save: always; several devices: a list of results)");
         command->add_flag("--with-password", o.with_password, "include the password in the JSON");
         add_interfaces_flag(command, s);
+        add_search_plan(command, s);
     }
     save->add_option("--dir", o.dir, "one file per device, DIR/IDENTIFIER.json, and a table");
 
@@ -322,6 +374,7 @@ int main(int argc, char **argv) {
     add_force(set, o);
     add_password(set, s);
     add_interfaces_flag(set, s);
+    add_search_plan(set, s);
 
     auto *restore = app.add_subcommand(
         "restore", "write the settings a save printed, read them back, report each difference");
@@ -342,6 +395,7 @@ int main(int argc, char **argv) {
         add_family(command, s, "the device's family, where two share an identifier");
         add_password(command, s);
         add_interfaces_flag(command, s);
+        add_search_plan(command, s);
     }
     restore->add_flag("--dry-run", o.dry_run, "show what would change; write nothing");
     add_force(restore, o);
@@ -356,6 +410,7 @@ int main(int argc, char **argv) {
     add_force(apply, o);
     add_password(apply, s);
     add_interfaces_flag(apply, s);
+    add_search_plan(apply, s);
 
     std::vector<std::string> quick_words;
     struct quick {
@@ -386,6 +441,7 @@ int main(int argc, char **argv) {
         add_batch(command, s, true);
         add_password(command, s);
         add_interfaces_flag(command, s);
+        add_search_plan(command, s);
         quick_apps.push_back(command);
     }
 
@@ -460,6 +516,11 @@ int main(int argc, char **argv) {
             error.empty() && !why.empty())
             error = quick_app->get_name() + " " + o.value + ": " + why;
     }
+    search_plan plan;
+    if (error.empty()) error = make_plan(s, interface_address, plan);
+    // A search beyond a router is accepted where --all is: without DEVICE,
+    // every device it finds.
+    if ((batch_able || quick_app != nullptr) && plan.routed() && o.devices.empty()) o.all = true;
     if ((batch_able || quick_app != nullptr) && error.empty()) {
         if (o.all && !o.devices.empty())
             error = "--all and DEVICE: give one";
@@ -475,6 +536,7 @@ int main(int argc, char **argv) {
     context ctx;
     ctx.stop = &interrupted;
     ctx.search_rounds = rounds;
+    ctx.plan = plan;
     cli::print_to_terminal(ctx, verbose, show->parsed() && !o.as_json);
     if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
         complain(why + "; nothing was sent");
