@@ -59,7 +59,14 @@ extern "C" {
 
 #pragma pack(push, 1)
 
-/* One discovered device: 258 bytes; search functions fill arrays of it. */
+/* One discovered device: 258 bytes; search functions fill arrays of it.
+   answered_from (an extension, in what were reserved bytes): the address,
+   dotted text with a NUL, that the device's first answer came from, which
+   differs from ip_address where the device has been given a new address and
+   not restarted yet, or answers through an address translation. kx_discover,
+   kx_discover_directed and kx_sweep fill it for every device they list; the
+   other searches never write it (kxa_search_one, and so kx_search_one,
+   leave it empty with the rest of the record cleared). */
 typedef struct kx_device_record {
     uint8_t family;
     char firmware_version[16];
@@ -73,7 +80,8 @@ typedef struct kx_device_record {
     char gateway[16];
     char li_address[16];
     char li_address_2[16];
-    uint8_t reserved_132[126];
+    char answered_from[16];
+    uint8_t reserved_148[110];
 } kx_device_record;
 
 /* Family-independent settings of one device: 304 bytes. Also the login

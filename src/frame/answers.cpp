@@ -3,6 +3,8 @@
 #include <cstring>
 #include <span>
 
+#include "frame/convert.h"
+
 namespace kx {
 
 const family_ops &family_in_turn(size_t turn) {
@@ -61,6 +63,9 @@ answer_verdict collected_devices::take(const exchange &ex) {
         overflowed_ = true;
         return {answer_verdict::device};
     }
+    uint8_t sender[4];
+    std::memcpy(sender, &ex.sender, sizeof sender);
+    ip_to_text(sender, device.answered_from);
     std::memcpy(&records_[listed_], &device, sizeof device);
     index_.add(listed_);
     ++listed_;

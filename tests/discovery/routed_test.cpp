@@ -144,4 +144,36 @@ TEST(Routed, EveryOperationReachesADeviceFoundBySweeping) {
     EXPECT_TRUE(sent("PBR7"));
 }
 
+// A device given a new address that it takes only when it restarts lists
+// the new one and answers from the old: the sweep and the directed
+// broadcast name both; the older single-device search leaves the field as
+// the caller had it.
+TEST(Routed, RecordsNameTheAddressEachDeviceAnsweredFrom) {
+    routed_bed routed(true);
+    kxsim::settings_b readdressed = routed.b.settings();
+    readdressed.ip = kxsim::ipv4("10.2.0.99");
+    routed.b.set_settings(readdressed);
+    const uint32_t broadcast = 0x0A0200FFu;
+    for (bool directed : {false, true}) {
+        kx_device_record records[8];
+        int32_t count = -1;
+        ASSERT_EQ(directed ? kx_discover_directed(records, 8, &count, &broadcast, 1)
+                           : kx_sweep(records, 8, &count, &subnet_10_2_0, 1, 0, nullptr, nullptr),
+                  KX_OK);
+        std::set<std::string> seen;
+        for (int32_t i = 0; i < count; ++i)
+            seen.insert(text_of(records[i].ip_address, 16) + " from " +
+                        text_of(records[i].answered_from, 16));
+        EXPECT_EQ(seen, (std::set<std::string>{"10.2.0.7 from 10.2.0.7",
+                                               "10.2.0.200 from 10.2.0.200",
+                                               "10.2.0.99 from 10.2.0.9"}))
+            << (directed ? "directed" : "sweep");
+    }
+    kx_device_record one;
+    std::memset(&one, 0xEE, sizeof one);
+    ASSERT_EQ(kxb_search_one("10.2.0.9", &one), KX_OK);
+    EXPECT_EQ(text_of(one.ip_address, 16), "10.2.0.99");
+    EXPECT_EQ(static_cast<uint8_t>(one.answered_from[0]), 0xEE);
+}
+
 }  // namespace

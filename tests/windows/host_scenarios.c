@@ -404,7 +404,8 @@ static void search_all_a(void) {
         expect_search_fields_a(__LINE__, r, &family_a[i]);
         /* Family A discovery leaves these bytes as the caller had them. */
         EXPECT(all_bytes(r->firmware_version, sizeof r->firmware_version, 0xCC));
-        EXPECT(all_bytes(r->reserved_132, sizeof r->reserved_132, 0xCC));
+        EXPECT(all_bytes(r->answered_from, sizeof r->answered_from, 0xCC));
+        EXPECT(all_bytes(r->reserved_148, sizeof r->reserved_148, 0xCC));
     }
     /* Nothing beyond the slot after the last device is written. */
     if (count >= 0 && count + 1 < (int32_t)(sizeof records / sizeof records[0]))
@@ -421,7 +422,8 @@ static void search_one_a(void) {
         EXPECT(memcmp(r.device_id, family_a[i].id, 6) == 0);
         /* The record is cleared first. */
         EXPECT(all_bytes(r.firmware_version, sizeof r.firmware_version, 0));
-        EXPECT(all_bytes(r.reserved_132, sizeof r.reserved_132, 0));
+        EXPECT(all_bytes(r.answered_from, sizeof r.answered_from, 0));
+        EXPECT(all_bytes(r.reserved_148, sizeof r.reserved_148, 0));
     }
     for (int i = 0; i < family_b_count; ++i) {
         kx_device_record r;
