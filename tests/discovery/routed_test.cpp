@@ -164,9 +164,9 @@ TEST(Routed, RecordsNameTheAddressEachDeviceAnsweredFrom) {
         for (int32_t i = 0; i < count; ++i)
             seen.insert(text_of(records[i].ip_address, 16) + " from " +
                         text_of(records[i].answered_from, 16));
-        EXPECT_EQ(seen, (std::set<std::string>{"10.2.0.7 from 10.2.0.7",
-                                               "10.2.0.200 from 10.2.0.200",
-                                               "10.2.0.99 from 10.2.0.9"}))
+        EXPECT_EQ(seen,
+                  (std::set<std::string>{"10.2.0.7 from 10.2.0.7", "10.2.0.200 from 10.2.0.200",
+                                         "10.2.0.99 from 10.2.0.9"}))
             << (directed ? "directed" : "sweep");
     }
     kx_device_record one;
