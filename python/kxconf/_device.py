@@ -11,7 +11,7 @@ import socket
 import threading
 import time
 import warnings
-from dataclasses import dataclass, fields
+from dataclasses import dataclass, field, fields
 from ipaddress import IPv4Address, IPv4Network, ip_network
 from types import TracebackType
 from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple, Type, Union
@@ -67,7 +67,10 @@ class Device:
     requests go: ``address``, the address find() was given and the device
     answered at; from discover(), or when not given, its configured
     ``ip_address``. The two differ after the device was given a new address,
-    which it takes only when it restarts."""
+    which it takes only when it restarts. ``answered_from``: the address the
+    device's answer came from (the address asked, for find()); it differs
+    from ``ip_address`` likewise, and is None where not known. It takes no
+    part in comparisons: a device is the same wherever it answered."""
 
     family: Family
     device_id: DeviceId
@@ -81,6 +84,7 @@ class Device:
     li_address: IPv4Address
     li_address_2: IPv4Address
     address: Optional[IPv4Address] = None  # set to ip_address when not given
+    answered_from: Optional[IPv4Address] = field(default=None, compare=False)
 
     def __post_init__(self) -> None:
         if self.address is None:
@@ -88,7 +92,10 @@ class Device:
 
     @classmethod
     def _from_record(cls, record: bytes, address: Optional[IPv4Address] = None) -> Device:
-        return cls(**device_values(record), address=address)
+        values = device_values(record)
+        if address is not None:
+            values["answered_from"] = address  # the only sender kx_search_one hears
+        return cls(**values, address=address)
 
     def _arguments(self) -> tuple:
         """The address, identifier and device record that the calls take."""

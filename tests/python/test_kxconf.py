@@ -152,6 +152,8 @@ def test_find_returns_the_device_at_the_address_asked():
         again = kxconf.find(old)
         assert (str(again.ip_address), str(again.address), str(again.device_id)) == (
             moved, old, "0.16.10.0.1.2")
+        listed = next(d for d in kxconf.discover() if d.device_id == again.device_id)
+        assert (str(listed.ip_address), str(listed.answered_from)) == (moved, old)
         with again.session("") as s:
             assert s.read().ip_address == IPv4Address(moved)
 

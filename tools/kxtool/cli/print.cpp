@@ -135,6 +135,8 @@ int print_search(const search_report &report, bool as_json) {
         one["firmware_version"] = e.firmware;
         one["answers"] = e.answers;
         if (e.configured != listed) one["configured_address"] = e.configured;
+        if (d.answered_from[0] != '\0')
+            one["answered_from"] = kxtools::field_text(d.answered_from, sizeof d.answered_from);
         if (!e.note.empty()) one["note"] = e.note;
         list.push_back(one);
         rows.push_back({family_letter(d.family), shown_text(listed.c_str(), listed.size()),
