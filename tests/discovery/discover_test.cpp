@@ -17,6 +17,7 @@
 #include "kxconf.h"
 #include "lan.h"
 #include "subnets.h"
+#include "support/records.h"
 
 // While above 0, every receive queue asked for in this process gets this
 // size instead: a burst of answers overflows it.
@@ -36,18 +37,8 @@ using kxsim::fault;
 
 const kxsim::device_id_bytes id_b{0, 16, 11, 0, 0, 1};
 
-std::string text_of(const char *field, size_t width) {
-    return std::string(field, strnlen(field, width));
-}
-
-// "name@address" of each record, for comparing sets of devices.
-std::set<std::string> devices_of(const kx_device_record *records, int32_t count) {
-    std::set<std::string> found;
-    for (int32_t i = 0; i < count; ++i)
-        found.insert(text_of(records[i].device_name, 10) + "@" +
-                     text_of(records[i].ip_address, 16));
-    return found;
-}
+using kxtest::devices_of;
+using kxtest::text_of;
 
 // A family A answer naming identifier 0.16.2.3.4.<n>.
 kxsim::bytes answer_a(int n) {

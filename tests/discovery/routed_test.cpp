@@ -13,20 +13,12 @@
 #include "device_a.h"
 #include "device_b.h"
 #include "kxconf.h"
+#include "support/records.h"
 
 namespace {
 
-std::string text_of(const char *field, size_t width) {
-    return std::string(field, strnlen(field, width));
-}
-
-std::set<std::string> devices_of(const kx_device_record *records, int32_t count) {
-    std::set<std::string> found;
-    for (int32_t i = 0; i < count; ++i)
-        found.insert(text_of(records[i].device_name, 10) + "@" +
-                     text_of(records[i].ip_address, 16));
-    return found;
-}
+using kxtest::devices_of;
+using kxtest::text_of;
 
 // Two family A devices and a family B device in 10.2.0.0/24, behind the
 // router.
