@@ -828,15 +828,22 @@ static void sweep(void) {
     EXPECT(reports.calls >= 2);
     EXPECT_INT(reports.asked, 254);
     EXPECT_INT(reports.total, 254);
-    for (int i = 0; i < family_a_count; ++i)
-        if (find_record(records, count, family_a[i].id) == NULL)
+    /* Each answered from its own address. */
+    for (int i = 0; i < family_a_count; ++i) {
+        const kx_device_record *r = find_record(records, count, family_a[i].id);
+        if (r == NULL)
             fail(__LINE__, "%s not found", family_a[i].ip);
+        else
+            EXPECT(strcmp(r->answered_from, family_a[i].ip) == 0);
+    }
     for (int i = 0; i < family_b_count; ++i) {
         const kx_device_record *r = find_record(records, count, family_b[i].id);
-        if (r != NULL)
-            expect_search_fields_b(__LINE__, r, &family_b[i]);
-        else
+        if (r == NULL) {
             fail(__LINE__, "%s not found", family_b[i].ip);
+            continue;
+        }
+        expect_search_fields_b(__LINE__, r, &family_b[i]);
+        EXPECT(strcmp(r->answered_from, family_b[i].ip) == 0);
     }
     /* Stopped at its first report: what it found, said to be partial. */
     struct sweep_reports stop = {0, 0, 0, 0, 1};
