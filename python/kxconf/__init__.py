@@ -28,7 +28,7 @@ from .errors import (
     SocketError,
     Timeout,
 )
-from .values import BaudRate, DataBits, DeviceId, Family, Option, Parity
+from .values import BaudRate, DataBits, DeviceId, Family, FamilyInfo, Option, Parity, families
 
 try:
     from ._version import __version__
@@ -43,6 +43,7 @@ __all__ = [
     "Device",
     "DeviceId",
     "Family",
+    "FamilyInfo",
     "IncompleteWarning",
     "KxError",
     "LibraryError",
@@ -56,6 +57,7 @@ __all__ = [
     "Timeout",
     "crc16",
     "discover",
+    "families",
     "find",
     "library_path",
     "set_option",

@@ -46,6 +46,15 @@ inline std::set<std::string> devices_of(const kx_device_record *records, int32_t
     return found;
 }
 
+// How many families the library speaks (kx_family_info): one search request
+// each.
+inline size_t family_count() {
+    kx_family_record family;
+    size_t count = 0;
+    while (kx_family_info(static_cast<int32_t>(count), &family) == KX_OK) ++count;
+    return count;
+}
+
 inline int64_t elapsed_ms(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  since)

@@ -267,9 +267,9 @@ void add_password(CLI::App *command, shared &s) {
 
 void add_family(CLI::App *command, shared &s, const std::string &what) {
     std::vector<std::string> letters;  // a, b, A, B
-    for (const kxtools::family_traits &f : kxtools::families)
+    for (const kxtools::family_traits &f : kxtools::families())
         letters.emplace_back(1, static_cast<char>(f.letter[0] | 0x20));
-    for (const kxtools::family_traits &f : kxtools::families) letters.emplace_back(f.letter);
+    for (const kxtools::family_traits &f : kxtools::families()) letters.emplace_back(f.letter);
     command->add_option("--family", s.family, what)->check(CLI::IsMember(letters));
 }
 
@@ -311,6 +311,210 @@ std::string resolve_password(const password_source &p, std::string &password, bo
     return {};
 }
 
+// The commands, as the command line declares them.
+struct commands {
+    CLI::App *search, *show, *save, *set, *restore, *diff, *apply, *fields, *doctor, *crc;
+    std::vector<CLI::App *> quick;         // baud, parity, databits
+    std::string one_device;                // set, restore and diff work on one device
+    std::vector<std::string> quick_words;  // DEVICE... VALUE
+    std::string text;                      // crc's
+};
+
+void add_reading_commands(CLI::App &app, shared &s, commands &c) {
+    options &o = s.o;
+    c.search = app.add_subcommand(
+        "search",
+        "list every device that answers, checked at its address (family A: a read "
+        "for its firmware)");
+    c.search->add_flag("--json", o.as_json, "a JSON list of device records");
+    add_interfaces_flag(c.search, s);
+    add_search_plan(c.search, s);
+
+    c.show = app.add_subcommand("show", "log in, read and print every setting, log out");
+    c.save = app.add_subcommand(
+        "save", "print every setting as JSON for restore (without the password unless asked)");
+    for (CLI::App *command : {c.show, c.save}) {
+        command->add_option("DEVICE", o.devices, "address or identifier; several for a batch")
+            ->check(device_text);
+        add_batch(command, s, false);
+        add_password(command, s);
+        command->add_flag("--json", o.as_json,
+                          "JSON (save: always; several devices: a list of results)");
+        command->add_flag("--with-password", o.with_password, "include the password in the JSON");
+        add_interfaces_flag(command, s);
+        add_search_plan(command, s);
+    }
+    c.save->add_option("--dir", o.dir, "one file per device, DIR/IDENTIFIER.json, and a table");
+}
+
+void add_writing_commands(CLI::App &app, shared &s, commands &c) {
+    options &o = s.o;
+    c.set = app.add_subcommand("set", "change settings: write them, read them back, compare");
+    c.set->add_option("DEVICE", c.one_device, "address or identifier")
+        ->required()
+        ->check(device_text);
+    c.set->add_option("KEY=VALUE", o.assignments, "a setting and its new value (kxtool fields)")
+        ->required()
+        ->check(assignment);
+    c.set->add_flag("--dry-run", o.dry_run,
+                    "show current -> new for what would change; write nothing");
+    add_family(c.set, s, "the device's family, where two share an identifier");
+    add_force(c.set, o);
+    add_password(c.set, s);
+    add_interfaces_flag(c.set, s);
+    add_search_plan(c.set, s);
+
+    c.restore = app.add_subcommand(
+        "restore", "write the settings a save printed, read them back, report each difference");
+    c.diff = app.add_subcommand(
+        "diff", "what restore would change, field by field (current -> new); nothing is written");
+    for (CLI::App *command : {c.restore, c.diff}) {
+        command->add_option("DEVICE", c.one_device, "address or identifier")
+            ->required()
+            ->check(device_text);
+        command->add_option("FILE", o.file, "JSON file written by save")->required();
+        command->add_flag("--clone", o.clone,
+                          "the file is another device's: copy its settings but not the identity "
+                          "fields (" +
+                              identity_names() + ")");
+        command->add_option("--set", o.set,
+                            "with --clone, copy this identity field too (NAME), or give it a "
+                            "value (NAME=VALUE)");
+        add_family(command, s, "the device's family, where two share an identifier");
+        add_password(command, s);
+        add_interfaces_flag(command, s);
+        add_search_plan(command, s);
+    }
+    c.restore->add_flag("--dry-run", o.dry_run, "show what would change; write nothing");
+    add_force(c.restore, o);
+
+    c.apply =
+        app.add_subcommand("apply",
+                           "configure many devices from a JSON list of {\"device\", \"password\", "
+                           "\"settings\", \"clone\", \"set\"}; a table of results");
+    c.apply->add_option("FILE", o.file, "the JSON list")->required();
+    c.apply->add_flag("--dry-run", o.dry_run, "show what would change on each; write nothing");
+    c.apply->add_flag("--json", o.as_json, "the results as a JSON list");
+    add_force(c.apply, o);
+    add_password(c.apply, s);
+    add_interfaces_flag(c.apply, s);
+    add_search_plan(c.apply, s);
+}
+
+void add_quick_commands(CLI::App &app, shared &s, commands &c) {
+    struct quick {
+        const char *name, *help, *value;
+    };
+    const quick quick_commands[] = {
+        {"baud", "set the serial speed at once, then read it back", "BITS_PER_SECOND"},
+        {"parity",
+         "set the parity at once: none, odd, even, mark, space, or a code, which is the "
+         "device's own as show prints it (family A: 1 even, 2 odd; family B: 1 odd, 2 even); "
+         "a batch of both families takes only words for odd and even",
+         "PARITY"},
+        {"databits", "set the data bits at once (5 to 8)", "BITS"},
+    };
+    for (const quick &q : quick_commands) {
+        auto *command = app.add_subcommand(q.name, q.help);
+        command->footer(
+            "The device takes a quick setting without a login. Given a password (--password, "
+            "--password-file or KXCONF_PASSWORD), kxtool logs in first and sends nothing more "
+            "when the login fails; without one it sends the setting, then logs in with an empty "
+            "password to read it back. A quick setting carries no identifier, so kxtool first "
+            "checks that the device answers at its address as itself and that the search lists "
+            "no other device with that address.");
+        command->add_option("ARGS", c.quick_words, "")
+            ->option_text(std::string("DEVICE... ") + q.value)
+            ->required();
+        add_batch(command, s, true);
+        add_password(command, s);
+        add_interfaces_flag(command, s);
+        add_search_plan(command, s);
+        c.quick.push_back(command);
+    }
+}
+
+void add_other_commands(CLI::App &app, shared &s, commands &c) {
+    c.fields = app.add_subcommand("fields", "every setting: meaning, range and unit");
+    add_family(c.fields, s, "only this family's ranges");
+
+    c.doctor = app.add_subcommand(
+        "doctor",
+        "the adapters, the broadcast route, port 65281, the receive queue, and a "
+        "search counted per adapter");
+
+    c.crc = app.add_subcommand("crc", "CRC-16 of the text's bytes, in hex");
+    c.crc->add_option("TEXT", c.text)
+        ->required()
+        ->check(CLI::Validator(
+            [](const std::string &t) -> std::string {
+                // The CRC covers at most 65535 bytes; a longer text would be cut silently.
+                return t.size() <= 65535 ? "" : "longer than 65535 bytes";
+            },
+            "TEXT"));
+}
+
+CLI::App *quick_command_given(const commands &c) {
+    for (CLI::App *q : c.quick)
+        if (q->parsed()) return q;
+    return nullptr;
+}
+
+// What the command line cannot check alone, once parsed: empty, or why the
+// command is refused. plan: where the command's search looks.
+std::string check_arguments(shared &s, commands &c, const std::string &interface_address,
+                            search_plan &plan) {
+    options &o = s.o;
+    if (!c.one_device.empty()) o.devices = {c.one_device};
+    std::string error = resolve_password(s.password, o.password, o.password_given);
+    const bool batch_able = c.show->parsed() || c.save->parsed();
+    CLI::App *quick_app = quick_command_given(c);
+    if (quick_app != nullptr) {
+        o.value = c.quick_words.back();
+        c.quick_words.pop_back();
+        if (valid_address(o.value) || valid_identifier(o.value))
+            error = quick_app->get_name() + ": the value is missing after " + o.value;
+        for (const std::string &device : c.quick_words)
+            if (const std::string why = device_text(device); error.empty() && !why.empty())
+                error = why;
+        o.devices = c.quick_words;
+        const field &f = quick_field(quick_app->get_name());
+        if (const std::string why = refusal(f, typed_value(f, o.value), nullptr);
+            error.empty() && !why.empty())
+            error = quick_app->get_name() + " " + o.value + ": " + why;
+    }
+    if (error.empty()) error = make_plan(s, interface_address, plan);
+    // A search beyond a router is accepted where --all is: without DEVICE,
+    // every device it finds.
+    if ((batch_able || quick_app != nullptr) && plan.routed() && o.devices.empty()) o.all = true;
+    if ((batch_able || quick_app != nullptr) && error.empty()) {
+        if (o.all && !o.devices.empty())
+            error = "--all and DEVICE: give one";
+        else if (!o.all && o.family == nullptr && o.devices.empty())
+            error = "name a DEVICE, or --all, or " + kxtools::family_choices("--family ");
+        else if (c.save->parsed() && o.dir.empty() && (o.all || o.devices.size() != 1))
+            error = "save of several devices writes files: add --dir DIR";
+    }
+    return error;
+}
+
+int run(const commands &c, const context &ctx, options &o) {
+    if (c.search->parsed()) return cli::print_search(search_devices(ctx), o.as_json);
+    if (c.show->parsed()) return show_command(ctx, o, false);
+    if (c.save->parsed()) return show_command(ctx, o, true);
+    if (c.set->parsed()) return set_command(ctx, o);
+    if (c.restore->parsed()) return restore_command(ctx, o);
+    if (c.diff->parsed()) {
+        o.dry_run = true;
+        return restore_command(ctx, o);
+    }
+    if (c.apply->parsed()) return apply_command(ctx, o);
+    if (CLI::App *quick_app = quick_command_given(c))
+        return quick_command(ctx, quick_app->get_name(), o);
+    if (c.doctor->parsed()) return cli::print_doctor(diagnose(ctx));
+    return exit_refused;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -336,133 +540,11 @@ int main(int argc, char **argv) {
                    "search) still asks on every adapter");
 
     shared s;
-    options &o = s.o;
-
-    auto *search = app.add_subcommand(
-        "search",
-        "list every device that answers, checked at its address (family A: a read "
-        "for its firmware)");
-    search->add_flag("--json", o.as_json, "a JSON list of device records");
-    add_interfaces_flag(search, s);
-    add_search_plan(search, s);
-
-    auto *show = app.add_subcommand("show", "log in, read and print every setting, log out");
-    auto *save = app.add_subcommand(
-        "save", "print every setting as JSON for restore (without the password unless asked)");
-    for (CLI::App *command : {show, save}) {
-        command->add_option("DEVICE", o.devices, "address or identifier; several for a batch")
-            ->check(device_text);
-        add_batch(command, s, false);
-        add_password(command, s);
-        command->add_flag("--json", o.as_json,
-                          "JSON (save: always; several devices: a list of results)");
-        command->add_flag("--with-password", o.with_password, "include the password in the JSON");
-        add_interfaces_flag(command, s);
-        add_search_plan(command, s);
-    }
-    save->add_option("--dir", o.dir, "one file per device, DIR/IDENTIFIER.json, and a table");
-
-    auto *set = app.add_subcommand("set", "change settings: write them, read them back, compare");
-    std::string one_device;  // set, restore and diff work on one device
-    set->add_option("DEVICE", one_device, "address or identifier")->required()->check(device_text);
-    set->add_option("KEY=VALUE", o.assignments, "a setting and its new value (kxtool fields)")
-        ->required()
-        ->check(assignment);
-    set->add_flag("--dry-run", o.dry_run,
-                  "show current -> new for what would change; write nothing");
-    add_family(set, s, "the device's family, where two share an identifier");
-    add_force(set, o);
-    add_password(set, s);
-    add_interfaces_flag(set, s);
-    add_search_plan(set, s);
-
-    auto *restore = app.add_subcommand(
-        "restore", "write the settings a save printed, read them back, report each difference");
-    auto *diff = app.add_subcommand(
-        "diff", "what restore would change, field by field (current -> new); nothing is written");
-    for (CLI::App *command : {restore, diff}) {
-        command->add_option("DEVICE", one_device, "address or identifier")
-            ->required()
-            ->check(device_text);
-        command->add_option("FILE", o.file, "JSON file written by save")->required();
-        command->add_flag("--clone", o.clone,
-                          "the file is another device's: copy its settings but not the identity "
-                          "fields (" +
-                              identity_names() + ")");
-        command->add_option("--set", o.set,
-                            "with --clone, copy this identity field too (NAME), or give it a "
-                            "value (NAME=VALUE)");
-        add_family(command, s, "the device's family, where two share an identifier");
-        add_password(command, s);
-        add_interfaces_flag(command, s);
-        add_search_plan(command, s);
-    }
-    restore->add_flag("--dry-run", o.dry_run, "show what would change; write nothing");
-    add_force(restore, o);
-
-    auto *apply =
-        app.add_subcommand("apply",
-                           "configure many devices from a JSON list of {\"device\", \"password\", "
-                           "\"settings\", \"clone\", \"set\"}; a table of results");
-    apply->add_option("FILE", o.file, "the JSON list")->required();
-    apply->add_flag("--dry-run", o.dry_run, "show what would change on each; write nothing");
-    apply->add_flag("--json", o.as_json, "the results as a JSON list");
-    add_force(apply, o);
-    add_password(apply, s);
-    add_interfaces_flag(apply, s);
-    add_search_plan(apply, s);
-
-    std::vector<std::string> quick_words;
-    struct quick {
-        const char *name, *help, *value;
-    };
-    const quick quick_commands[] = {
-        {"baud", "set the serial speed at once, then read it back", "BITS_PER_SECOND"},
-        {"parity",
-         "set the parity at once: none, odd, even, mark, space, or a code, which is the "
-         "device's own as show prints it (family A: 1 even, 2 odd; family B: 1 odd, 2 even); "
-         "a batch of both families takes only words for odd and even",
-         "PARITY"},
-        {"databits", "set the data bits at once (5 to 8)", "BITS"},
-    };
-    std::vector<CLI::App *> quick_apps;
-    for (const quick &q : quick_commands) {
-        auto *command = app.add_subcommand(q.name, q.help);
-        command->footer(
-            "The device takes a quick setting without a login. Given a password (--password, "
-            "--password-file or KXCONF_PASSWORD), kxtool logs in first and sends nothing more "
-            "when the login fails; without one it sends the setting, then logs in with an empty "
-            "password to read it back. A quick setting carries no identifier, so kxtool first "
-            "checks that the device answers at its address as itself and that the search lists "
-            "no other device with that address.");
-        command->add_option("ARGS", quick_words, "")
-            ->option_text(std::string("DEVICE... ") + q.value)
-            ->required();
-        add_batch(command, s, true);
-        add_password(command, s);
-        add_interfaces_flag(command, s);
-        add_search_plan(command, s);
-        quick_apps.push_back(command);
-    }
-
-    auto *fields = app.add_subcommand("fields", "every setting: meaning, range and unit");
-    add_family(fields, s, "only this family's ranges");
-
-    auto *doctor = app.add_subcommand(
-        "doctor",
-        "the adapters, the broadcast route, port 65281, the receive queue, and a "
-        "search counted per adapter");
-
-    std::string text;
-    auto *crc = app.add_subcommand("crc", "CRC-16 of the text's bytes, in hex");
-    crc->add_option("TEXT", text)
-        ->required()
-        ->check(CLI::Validator(
-            [](const std::string &t) -> std::string {
-                // The CRC covers at most 65535 bytes; a longer text would be cut silently.
-                return t.size() <= 65535 ? "" : "longer than 65535 bytes";
-            },
-            "TEXT"));
+    commands c;
+    add_reading_commands(app, s, c);
+    add_writing_commands(app, s, c);
+    add_quick_commands(app, s, c);
+    add_other_commands(app, s, c);
 
     try {
         app.parse(argc, argv);
@@ -478,58 +560,22 @@ int main(int argc, char **argv) {
         return code == 0 ? exit_ok : exit_refused;
     }
 
-    if (crc->parsed()) {
-        const int32_t value = cal_crc(reinterpret_cast<const uint8_t *>(text.data()),
-                                      static_cast<int32_t>(text.size()));
+    if (c.crc->parsed()) {
+        const int32_t value = cal_crc(reinterpret_cast<const uint8_t *>(c.text.data()),
+                                      static_cast<int32_t>(c.text.size()));
         fmt::print("0x{:04X}\n", static_cast<unsigned>(value) & 0xFFFFu);
         return exit_ok;
     }
+    options &o = s.o;
     if (!s.family.empty())
-        for (const kxtools::family_traits &f : kxtools::families)
+        for (const kxtools::family_traits &f : kxtools::families())
             if ((s.family[0] | 0x20) == (f.letter[0] | 0x20)) o.family = &f;
-    if (fields->parsed()) {
+    if (c.fields->parsed()) {
         cli::print_fields(o.family);
         return exit_ok;
     }
-
-    if (!one_device.empty()) o.devices = {one_device};
-    // What the command line cannot check alone.
-    std::string error = resolve_password(s.password, o.password, o.password_given);
-    const bool batch_able = show->parsed() || save->parsed();
-    CLI::App *quick_app = nullptr;
-    for (CLI::App *q : quick_apps)
-        if (q->parsed()) quick_app = q;
-    if (quick_app != nullptr) {
-        o.value = quick_words.back();
-        quick_words.pop_back();
-        if (valid_address(o.value) || valid_identifier(o.value))
-            error = quick_app->get_name() + ": the value is missing after " + o.value;
-        for (const std::string &device : quick_words)
-            if (const std::string why = device_text(device); error.empty() && !why.empty())
-                error = why;
-        o.devices = quick_words;
-        const char *name = quick_app->get_name() == "baud"     ? "baud_rate"
-                           : quick_app->get_name() == "parity" ? "parity"
-                                                               : "data_bits";
-        const field &f = *find_field(name);
-        if (const std::string why = refusal(f, typed_value(f, o.value), nullptr);
-            error.empty() && !why.empty())
-            error = quick_app->get_name() + " " + o.value + ": " + why;
-    }
     search_plan plan;
-    if (error.empty()) error = make_plan(s, interface_address, plan);
-    // A search beyond a router is accepted where --all is: without DEVICE,
-    // every device it finds.
-    if ((batch_able || quick_app != nullptr) && plan.routed() && o.devices.empty()) o.all = true;
-    if ((batch_able || quick_app != nullptr) && error.empty()) {
-        if (o.all && !o.devices.empty())
-            error = "--all and DEVICE: give one";
-        else if (!o.all && o.family == nullptr && o.devices.empty())
-            error = "name a DEVICE, or --all, or " + kxtools::family_choices("--family ");
-        else if (save->parsed() && o.dir.empty() && (o.all || o.devices.size() != 1))
-            error = "save of several devices writes files: add --dir DIR";
-    }
-    if (!error.empty()) {
+    if (const std::string error = check_arguments(s, c, interface_address, plan); !error.empty()) {
         complain(error + "; nothing was sent");
         return exit_refused;
     }
@@ -537,23 +583,10 @@ int main(int argc, char **argv) {
     ctx.stop = &interrupted;
     ctx.search_rounds = rounds;
     ctx.plan = plan;
-    cli::print_to_terminal(ctx, verbose, show->parsed() && !o.as_json);
+    cli::print_to_terminal(ctx, verbose, c.show->parsed() && !o.as_json);
     if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
         complain(why + "; nothing was sent");
         return exit_refused;
     }
-
-    if (search->parsed()) return cli::print_search(search_devices(ctx), o.as_json);
-    if (show->parsed()) return show_command(ctx, o, false);
-    if (save->parsed()) return show_command(ctx, o, true);
-    if (set->parsed()) return set_command(ctx, o);
-    if (restore->parsed()) return restore_command(ctx, o);
-    if (diff->parsed()) {
-        o.dry_run = true;
-        return restore_command(ctx, o);
-    }
-    if (apply->parsed()) return apply_command(ctx, o);
-    if (quick_app != nullptr) return quick_command(ctx, quick_app->get_name(), o);
-    if (doctor->parsed()) return cli::print_doctor(diagnose(ctx));
-    return exit_refused;
+    return run(c, ctx, o);
 }
