@@ -42,7 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     kx_device_record device;
     std::memset(&device, untouched, sizeof device);
     kx::fill_device_record_b(record, device);
-    if (device.reserved_49 != untouched || device.reserved_132[125] != untouched) std::abort();
+    if (device.reserved_49 != untouched ||
+        static_cast<uint8_t>(device.answered_from[0]) != untouched ||
+        device.reserved_148[109] != untouched)
+        std::abort();
 
     kx::settings_packet packet{};
     if (kx::pack_settings_b(record, packet) != kx::settings_image_size) std::abort();

@@ -59,7 +59,14 @@ extern "C" {
 
 #pragma pack(push, 1)
 
-/* One discovered device: 258 bytes; search functions fill arrays of it. */
+/* One discovered device: 258 bytes; search functions fill arrays of it.
+   answered_from (an extension, in what were reserved bytes): the address,
+   dotted text with a NUL, that the device's first answer came from, which
+   differs from ip_address where the device has been given a new address and
+   not restarted yet, or answers through an address translation. kx_discover,
+   kx_discover_directed and kx_sweep fill it for every device they list; the
+   other searches never write it (kxa_search_one, and so kx_search_one,
+   leave it empty with the rest of the record cleared). */
 typedef struct kx_device_record {
     uint8_t family;
     char firmware_version[16];
@@ -73,7 +80,8 @@ typedef struct kx_device_record {
     char gateway[16];
     char li_address[16];
     char li_address_2[16];
-    uint8_t reserved_132[126];
+    char answered_from[16];
+    uint8_t reserved_148[110];
 } kx_device_record;
 
 /* Family-independent settings of one device: 304 bytes. Also the login
@@ -210,7 +218,17 @@ KXCONF_API int32_t KXCONF_CALL cal_crc(const uint8_t *data, int32_t length);
 
 /* Family A: text command protocol. Identifiers are passed as text
    ("a.b.c.d.e.f"); an address text shorter than 7 characters broadcasts
-   where the operation allows it. */
+   where the operation allows it.
+   Devices beyond a router: a family A write with an identifier text sends
+   every command to 255.255.255.255, which never crosses a router. Where the
+   address given for the device lies on none of the host's subnets (neither
+   127.0.0.0/8 nor the subnet of any up adapter address, by its netmask),
+   each of those datagrams also goes, with the same bytes, to that address,
+   so that a device on a routed subnet takes part; a device at a foreign
+   address on the host's own link still hears the broadcast. Where the
+   device's address lies on a subnet of the host, nothing changes on the
+   wire. Every other operation given an address already sends to it,
+   routed or not. */
 KXCONF_API int32_t KXCONF_CALL kxa_search_all(kx_device_record *records, int32_t *count);
 KXCONF_API int32_t KXCONF_CALL kxa_search_one(const char *ip_text, kx_device_record *record);
 KXCONF_API int32_t KXCONF_CALL kxa_login(const char *ip_text, const char *id_text,
@@ -279,20 +297,86 @@ KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *ip_text, uint32_t 
    and netmask (adapters with a /31 or /32 prefix have none). Where the
    system reports answers dropped from a full receive queue (Linux), the
    requests go out again as soon as the answers pause for 50 ms, at most
-   four more times. Each device is listed once (same family and identifier:
+   four more times. When answers are still dropped after the last requests,
+   the search completes by sweeping, as kx_sweep does at its default rate:
+   it asks every address not yet heard from in each /24 block that a device
+   answered from (.1 to .254) and in the host's own subnets of at most 1024
+   addresses (network and broadcast addresses left out), 64 blocks at most,
+   and again more slowly, twice at most, while a pass loses answers; all
+   within the 10 s. Each device is listed once (same family and identifier:
    same device), in order of first answer. Nothing is written outside
    records[0 .. capacity-1].
    Returns KX_OK with *count devices; KX_INCOMPLETE with *count devices, all
-   valid, when answers were dropped after the last requests or the host has
-   more adapter addresses than a search covers (128; with options 0 too when
-   KX_OPTION_EVERY_ADAPTER had the adapters listed), so more devices may
-   have answered; KX_E_CAPACITY when more devices answered than fit (the
-   first capacity are listed, *count = capacity), which takes precedence
-   over KX_INCOMPLETE; KX_E_SOCKET when the socket cannot be prepared
+   valid, when answers may be missing: dropped after the last requests,
+   unless the sweep covered every block without losing answers and every
+   datagram that reached the socket during the rounds, read or dropped, is
+   one the devices listed give (one to their own family's request and one
+   to family A's probe from a family answering it, in each round); or the
+   host has more adapter addresses than a search covers (128; with options
+   0 too when KX_OPTION_EVERY_ADAPTER had the adapters listed);
+   KX_E_CAPACITY when more devices answered than fit (the first capacity
+   are listed, *count = capacity), which takes precedence over
+   KX_INCOMPLETE; KX_E_SOCKET when the socket cannot be prepared
    (*count = 0); KX_E_ARGUMENT for a null pointer, a negative capacity or an
    unknown option bit, with nothing sent. */
 KXCONF_API int32_t KXCONF_CALL kx_discover(kx_device_record *records, int32_t capacity,
                                            int32_t *count, uint32_t options);
+
+/* An address range: first to last, both included, as numbers whose most
+   significant byte is the first octet (10.2.0.1 is 0x0A020001). 8 bytes. */
+typedef struct kx_address_range {
+    uint32_t first;
+    uint32_t last;
+} kx_address_range;
+
+/* What a sweep asks when given a rate of 0: datagrams per second. */
+#define KX_SWEEP_DEFAULT_RATE 5000u
+#define KX_SWEEP_MOST_RATE 1000000u
+
+/* The progress of a sweep, called on the caller's thread about ten times a
+   second and once when the last address has been asked: asked of total
+   addresses, found devices listed so far. Return 0 to go on; anything else
+   stops the sweep, which then waits for the answers under way and returns
+   what it found. */
+typedef int32_t(KXCONF_CALL *kx_sweep_progress)(void *context, uint32_t asked, uint32_t total,
+                                                int32_t found);
+
+/* Sweep of address ranges, for devices that no broadcast reaches (beyond a
+   router): every address of each range, in order, is asked with the
+   single-device search request of the list's first family (family A's
+   probe, "X"), which the devices of every family answer; a device that
+   answers in another family's way (family B's "Q7") is then asked at its
+   address in its own family's protocol. One socket on local port 65281
+   sends no more than rate datagrams (0: KX_SWEEP_DEFAULT_RATE) in any one
+   second, and after the last request collects until 300 ms pass without an
+   answer. Answers are identified and listed as kx_discover lists them: each
+   device once, in order of first answer, nothing written outside
+   records[0 .. capacity-1], whoever sends them. The addresses 0.0.0.0 and
+   255.255.255.255 are never asked. A sweep takes about (addresses + family
+   B devices) / rate seconds and the last wait; progress (may be null) is
+   called with context as above.
+   Returns KX_OK with *count devices; KX_INCOMPLETE with *count devices, all
+   valid, when answers may be missing (the system dropped some, or progress
+   stopped the sweep); KX_E_CAPACITY when more devices answered than fit
+   (the first capacity are listed, *count = capacity; no further address is
+   asked); KX_E_SOCKET when the socket cannot be prepared (*count = 0);
+   KX_E_ARGUMENT for a null pointer, a negative capacity, a range_count
+   below 1, a range whose first is above its last, more than 4294967295
+   addresses in all, or a rate above KX_SWEEP_MOST_RATE, with nothing sent. */
+KXCONF_API int32_t KXCONF_CALL kx_sweep(kx_device_record *records, int32_t capacity, int32_t *count,
+                                        const kx_address_range *ranges, int32_t range_count,
+                                        uint32_t rate, kx_sweep_progress progress, void *context);
+
+/* Discovery by directed broadcast: kx_discover's search, with every
+   family's search request sent to each of the given addresses (numbers as
+   in kx_address_range) instead of 255.255.255.255, typically a remote
+   subnet's broadcast address such as 10.2.0.255, which a router forwards
+   only when configured to. Collection, rounds, completion, results and
+   bounds are kx_discover's; KX_E_ARGUMENT also for an address_count below
+   1 or above 256, or an address of 0.0.0.0. */
+KXCONF_API int32_t KXCONF_CALL kx_discover_directed(kx_device_record *records, int32_t capacity,
+                                                    int32_t *count, const uint32_t *addresses,
+                                                    int32_t address_count);
 
 /* Process-wide options, safe to set from any thread; an operation reads them
    once, when it opens its socket. Every option is off until set, so the

@@ -8,9 +8,11 @@
 //   kxsim --devices lab.json                   devices described in JSON
 //   kxsim ... --trace --fault 127.0.0.2,late=1500,on=L
 //   kxsim --subnet 10.1.0 --family-a 10.1.0.2  a device behind a link of its own
+//   kxsim --routed 10.2.0 --family-b 10.2.0.5  a device one router hop away
 //
 // It must start first in a namespace that holds only loopback; devices live
-// in 127.0.0.0/8, or in a subnet given with --subnet, whose link kxsim adds.
+// in 127.0.0.0/8, in a subnet given with --subnet, whose link kxsim adds, or
+// in one given with --routed, behind a router kxsim adds.
 // Prints "ready" once every socket is bound; stops on SIGINT or SIGTERM.
 // Devices keep what is written to them until kxsim stops.
 #include <CLI/CLI.hpp>
@@ -19,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -28,6 +31,7 @@
 #include "families.h"
 #include "fault_option.h"
 #include "lan.h"
+#include "routed.h"
 #include "subnets.h"
 #include "trace_line.h"
 
@@ -89,6 +93,26 @@ bool subnet_prefix(const std::string &text) {
            address[0] < 224 && text.find_first_not_of("0123456789.") == std::string::npos;
 }
 
+// Whether address lies in a --routed prefix: "10.2.0" (a /24) or "10.2" (a
+// /16). Empty error when it may be a device's: not the subnet's network or
+// broadcast address, nor the router's own (the first after the network).
+bool routed_placement(const std::string &address, const std::vector<std::string> &routed,
+                      std::string &error) {
+    const kxsim::ipv4_bytes a = kxsim::ipv4(address);
+    for (const std::string &prefix : routed) {
+        if (!address.starts_with(prefix + ".")) continue;
+        const bool slash16 = kxsim::routed::prefix_length(prefix) == 16;
+        const int low = slash16 ? a[2] << 8 | a[3] : a[3];
+        if (low < 2 || low == (slash16 ? 0xFFFF : 0xFF))
+            error = "device at " + address + ": " + prefix +
+                    (slash16 ? ".0.0, .0.1 (the router) and .255.255"
+                             : ".0, .1 (the router) and .255") +
+                    " are not device addresses";
+        return true;
+    }
+    return false;
+}
+
 // Where a device answers: loopback (an empty prefix), or one of the subnets.
 // Empty error when the address can answer inside kxsim's namespace.
 std::string placement(const std::string &address, const std::vector<std::string> &subnets,
@@ -109,7 +133,7 @@ std::string placement(const std::string &address, const std::vector<std::string>
         }
     return "device at " + address +
            ": only 127.0.0.0/8 answers inside kxsim's namespace; give --subnet PREFIX to serve "
-           "PREFIX.0/24 behind a link of its own";
+           "PREFIX.0/24 behind a link of its own, or --routed PREFIX behind a router";
 }
 
 }  // namespace
@@ -126,13 +150,18 @@ int main(int argc, char **argv) {
         "  scripts/netns-run sh -c 'kxsim --family-a 2 & sleep 0.5; kxtool search; kill $!'\n"
         "Devices answer at addresses in 127.0.0.0/8; with --subnet PREFIX, kxsim adds a link of "
         "its own to PREFIX.0/24 (the host's side is PREFIX.1) and serves the devices there; the "
-        "limited broadcast 255.255.255.255 then leaves by the first subnet's link. --trace shows "
-        "the loopback devices' datagrams only.");
+        "limited broadcast 255.255.255.255 then leaves by the first subnet's link, and --trace "
+        "shows the loopback devices' datagrams only. With --routed PREFIX, kxsim adds a router "
+        "(the host's side is 192.0.2.1, the default route leads to the router at 192.0.2.254) "
+        "and serves the devices in PREFIX.0/24 (or PREFIX.0.0/16 for a PREFIX of two parts) "
+        "behind it: unicast crosses the router, no limited broadcast does, and a directed "
+        "broadcast (PREFIX.255) does only with --forward-directed. --trace shows the routed "
+        "devices' datagrams too. --routed and --subnet do not go together.");
     const auto families = kxsim::families();
     std::vector<std::vector<std::string>> per_family(families.size());
-    std::vector<std::string> fault_texts, subnet_prefixes;
+    std::vector<std::string> fault_texts, subnet_prefixes, routed_prefixes;
     std::string devices_file;
-    bool trace = false;
+    bool trace = false, forward_directed = false;
     std::string family_options;  // "--family-a, --family-b"
     for (size_t i = 0; i < families.size(); ++i) {
         const std::string first = "127.0." + std::to_string(families[i].subnet) + ".";
@@ -154,6 +183,11 @@ int main(int argc, char **argv) {
         "--subnet", subnet_prefixes,
         "PREFIX (three parts, such as 10.1.0): serve the devices in PREFIX.0/24 behind a "
         "link of their own, as a host's further adapter sees them");
+    app.add_option("--routed", routed_prefixes,
+                   "PREFIX (three parts for a /24, such as 10.2.0; two for a /16, such as 10.2): "
+                   "serve the devices in it one router hop away");
+    app.add_flag("--forward-directed", forward_directed,
+                 "the router forwards datagrams to a --routed subnet's broadcast address");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
@@ -211,12 +245,32 @@ int main(int argc, char **argv) {
                          prefix.c_str());
             return 2;
         }
-    std::vector<std::shared_ptr<kxsim::device>> on_loopback;
+    for (const std::string &prefix : routed_prefixes)
+        if (kxsim::routed::prefix_length(prefix) == 0) {
+            std::fprintf(stderr,
+                         "kxsim: --routed %s: two or three dotted parts 0 to 255 outside 127, 0, "
+                         "multicast and the router's links (192.0.2, 198.51.100), such as 10.2.0\n",
+                         prefix.c_str());
+            return 2;
+        }
+    if (!routed_prefixes.empty() && !subnet_prefixes.empty()) {
+        std::fprintf(stderr, "kxsim: --routed and --subnet do not go together\n");
+        return 2;
+    }
+    std::vector<std::shared_ptr<kxsim::device>> on_loopback, behind_router;
     std::vector<kxsim::subnet_plan> plans;
     for (const std::string &prefix : subnet_prefixes) plans.push_back({prefix, {}, {}});
     std::vector<std::vector<std::shared_ptr<kxsim::device>>> in_subnet(plans.size());
     for (auto &d : devices) {
-        std::string prefix;
+        std::string prefix, error;
+        if (routed_placement(d->address(), routed_prefixes, error)) {
+            if (!error.empty()) {
+                std::fprintf(stderr, "kxsim: %s\n", error.c_str());
+                return 2;
+            }
+            behind_router.push_back(d);
+            continue;
+        }
         if (const std::string error = placement(d->address(), subnet_prefixes, prefix);
             !error.empty()) {
             std::fprintf(stderr, "kxsim: %s\n", error.c_str());
@@ -251,15 +305,25 @@ int main(int argc, char **argv) {
         // The subnets' links come after the loopback LAN, which wants to be
         // alone in the namespace when it starts.
         kxsim::subnets further(plans);
+        std::unique_ptr<kxsim::routed> router;
+        if (!routed_prefixes.empty()) {
+            router = std::make_unique<kxsim::routed>(
+                kxsim::routed_plan{routed_prefixes, forward_directed});
+            for (auto &d : behind_router) router->devices().add_device(d);
+        }
         std::printf("ready\n");
         std::fflush(stdout);
-        size_t shown = 0;
+        size_t shown = 0, shown_routed = 0;
+        const auto show = [](kxsim::lan &from, size_t &shown) {
+            auto all = from.received();
+            for (; shown < all.size(); ++shown)
+                std::printf("%s\n", kxsim::trace_line(all[shown]).c_str());
+        };
         while (!stop_requested) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             if (!trace) continue;
-            auto all = lan.received();
-            for (; shown < all.size(); ++shown)
-                std::printf("%s\n", kxsim::trace_line(all[shown]).c_str());
+            show(lan, shown);
+            if (router) show(router->devices(), shown_routed);
             std::fflush(stdout);
         }
     } catch (const std::exception &e) {

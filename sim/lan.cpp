@@ -118,15 +118,20 @@ int bind_udp(in_addr address, uint16_t port, bool pktinfo) {
     return fd;
 }
 
-// Marks a datagram the simulator sends to itself to learn that everything
-// queued before it has been read. Never recorded.
-// The test bed's subnets are /24: a.b.c.255 reaches every device at a.b.c.x.
-bool directed_broadcast_of(const std::string &destination, const std::string &device_address) {
-    const size_t cut = destination.rfind('.');
-    return cut != std::string::npos && destination.compare(cut, std::string::npos, ".255") == 0 &&
-           device_address.compare(0, cut + 1, destination, 0, cut + 1) == 0;
+// Whether destination is the broadcast address of the subnet, prefix_length
+// bits long, that holds the device.
+bool directed_broadcast_of(const std::string &destination, const std::string &device_address,
+                           int prefix_length) {
+    in_addr to{}, device{};
+    if (inet_pton(AF_INET, destination.c_str(), &to) != 1 ||
+        inet_pton(AF_INET, device_address.c_str(), &device) != 1)
+        return false;
+    const uint32_t host_bits = prefix_length >= 32 ? 0 : 0xFFFFFFFFu >> prefix_length;
+    return ntohl(to.s_addr) == (ntohl(device.s_addr) | host_bits) && host_bits > 1;
 }
 
+// Marks a datagram the simulator sends to itself to learn that everything
+// queued before it has been read. Never recorded.
 const bytes sync_marker = to_bytes("kxsim-sync-marker");
 const char *const sync_source = "127.0.0.254";
 
@@ -150,6 +155,7 @@ struct lan::impl {
     };
 
     clock_type::time_point start = clock_type::now();
+    int subnet_prefix_length = 24;
     std::vector<port_socket> sockets;
     int wake[2] = {-1, -1};
     std::thread thread;
@@ -249,7 +255,7 @@ struct lan::impl {
             trace.push_back(d);
             for (auto &dev : devices)
                 if (d.broadcast() || dev->address() == d.destination ||
-                    directed_broadcast_of(d.destination, dev->address()))
+                    directed_broadcast_of(d.destination, dev->address(), subnet_prefix_length))
                     targets.push_back(dev);
         }
         for (auto &dev : targets) {
@@ -320,8 +326,11 @@ struct lan::impl {
             sync_requested += sockets.size();
             target = sync_requested;
         }
+        // Through the LAN's own sockets, so that the markers stay in its
+        // namespace whichever namespace the calling thread is in.
         for (const port_socket &s : sockets)
-            send_now({clock_type::now(), -1, sync_source, 0, "127.0.0.1", s.port, sync_marker});
+            send_now(
+                {clock_type::now(), s.fd, sync_source, s.port, "127.0.0.1", s.port, sync_marker});
         std::unique_lock<std::mutex> hold(mutex);
         synced.wait_for(hold, std::chrono::seconds(5), [&] { return sync_seen >= target; });
     }
@@ -337,7 +346,8 @@ bool in_private_namespace() {
     return only_loopback;
 }
 
-lan::lan() : impl_(std::make_unique<impl>()) {
+lan::lan(int subnet_prefix_length) : impl_(std::make_unique<impl>()) {
+    impl_->subnet_prefix_length = subnet_prefix_length;
     if (!in_private_namespace())
         throw std::runtime_error("the simulated LAN runs only in a private network namespace");
     in_addr any{};

@@ -161,9 +161,11 @@ class device {
 
 class lan {
   public:
-    // Binds every family's device port and starts the simulator thread.
-    // Refuses (throws) outside a private network namespace.
-    lan();
+    // Binds every family's device port and starts the simulator thread, in
+    // the network namespace of the calling thread. Refuses (throws) outside
+    // a private network namespace. A datagram to the broadcast address of a
+    // device's subnet, subnet_prefix_length bits long, reaches the device.
+    explicit lan(int subnet_prefix_length = 24);
     ~lan();
     lan(const lan &) = delete;
     lan &operator=(const lan &) = delete;

@@ -6,13 +6,15 @@ import contextlib
 import ctypes
 import errno
 import math
+import signal
 import socket
+import threading
 import time
 import warnings
-from dataclasses import dataclass, fields
-from ipaddress import IPv4Address
+from dataclasses import dataclass, field, fields
+from ipaddress import IPv4Address, IPv4Network, ip_network
 from types import TracebackType
-from typing import Any, Dict, List, Optional, Tuple, Type, Union
+from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple, Type, Union
 
 from . import _library
 from ._records import (
@@ -41,6 +43,9 @@ _CAPACITY_MOST = 65536  # a 17 MB array; far beyond any network
 _TIMEOUT = -3
 _CAPACITY = -7
 _ROUNDS_MOST = 16
+_RATE_MOST = 1000000  # the library's KX_SWEEP_MOST_RATE
+_TARGETS_MOST = 256
+_ADDRESSES_MOST = 0xFFFFFFFF  # in one sweep
 _ASK_SPACING = 0.1  # find asks at most this often, whatever the library's wait
 _LIBRARY_PORT = 65281  # every operation binds it
 
@@ -64,7 +69,10 @@ class Device:
     requests go: ``address``, the address find() was given and the device
     answered at; from discover(), or when not given, its configured
     ``ip_address``. The two differ after the device was given a new address,
-    which it takes only when it restarts."""
+    which it takes only when it restarts. ``answered_from``: the address the
+    device's answer came from (the address asked, for find()); it differs
+    from ``ip_address`` likewise, and is None where not known. It takes no
+    part in comparisons: a device is the same wherever it answered."""
 
     family: Family
     device_id: DeviceId
@@ -78,6 +86,7 @@ class Device:
     li_address: IPv4Address
     li_address_2: IPv4Address
     address: Optional[IPv4Address] = None  # set to ip_address when not given
+    answered_from: Optional[IPv4Address] = field(default=None, compare=False)
 
     def __post_init__(self) -> None:
         if self.address is None:
@@ -85,7 +94,10 @@ class Device:
 
     @classmethod
     def _from_record(cls, record: bytes, address: Optional[IPv4Address] = None) -> Device:
-        return cls(**device_values(record), address=address)
+        values = device_values(record)
+        if address is not None:
+            values["answered_from"] = address  # the only sender kx_search_one hears
+        return cls(**values, address=address)
 
     def _arguments(self) -> tuple:
         """The address, identifier and device record that the calls take."""
@@ -207,40 +219,198 @@ class Session:
         _call(f"write to {self.device}", "kx_write_setting", address, identifier, _buffer(packed), record)
 
 
-def discover(all_interfaces: bool = True, capacity: int = 1024, rounds: int = 1) -> List[Device]:
+Ranges = Union[str, IPv4Address, IPv4Network, Iterable[Union[str, IPv4Address, IPv4Network]]]
+Targets = Union[str, IPv4Address, Iterable[Union[str, IPv4Address]]]
+
+
+def discover(all_interfaces: bool = True, capacity: int = 1024, rounds: int = 1,
+             ranges: Optional[Ranges] = None, target: Optional[Targets] = None,
+             rate: Optional[int] = None) -> List[Device]:
     """Finds the devices of every family, each once, in order of first answer.
 
     all_interfaces: also search behind every network adapter (directed
     broadcasts), not only by 255.255.255.255. rounds: how many searches to
     make one after the other (1 to 16), their devices merged, each listed
     once by family and identifier; a device that missed or dropped the first
-    requests answers a later round. When more than capacity devices answer,
-    raises CapacityError whose ``devices`` lists the first capacity. When the
-    system dropped answers in every round, warns with IncompleteWarning.
+    requests answers a later round.
+
+    No broadcast crosses a router. For devices beyond one, ranges sweeps
+    address ranges instead: "10.2.0.0/24" (its hosts, without the network
+    and broadcast addresses), "10.2.0.5-10.2.0.40" or "10.2.0.5-40", one
+    address, or IPv4Network and IPv4Address values, one or a list; every
+    address is asked one at a time, no faster than rate requests a second
+    (1 to 1000000, default 5000), which a /16 takes about 13 s at. target:
+    a directed broadcast address ("10.2.0.255", or a list of up to 256),
+    which a router forwards only when set to. With ranges or target, only
+    they are searched, and their devices merged.
+
+    When more than capacity devices answer, raises CapacityError whose
+    ``devices`` lists the first capacity. When answers may be missing (the
+    system dropped answers in every round, or a sweep's), warns with
+    IncompleteWarning. ValueError for a range or target that is none, with
+    nothing sent. Ctrl-C stops a sweep and raises KeyboardInterrupt.
     """
     capacity = checked_number("capacity", capacity, 1, _CAPACITY_MOST, "discover")
     rounds = checked_number("rounds", rounds, 1, _ROUNDS_MOST, "discover")
-    options = _SEARCH_ALL_INTERFACES if all_interfaces else 0
+    if rate is not None:
+        if ranges is None:
+            raise ValueError("rate: discover paces the requests of ranges only")
+        rate = checked_number("rate", rate, 1, _RATE_MOST, "discover")
+    spans = _spans(ranges) if ranges is not None else None
+    targets = _targets(target) if target is not None else None
+    searches: List[Tuple[str, Any]] = []
+    if spans is not None:
+        searches.append(("sweep", lambda: _sweep_once(capacity, spans, rate or 0)))
+    if targets is not None:
+        searches.append(("discover", lambda: _directed_once(capacity, targets)))
+    if not searches:
+        options = _SEARCH_ALL_INTERFACES if all_interfaces else 0
+        searches = [("discover", lambda: _discover_once(capacity, options))] * rounds
     found: Dict[Tuple[Family, DeviceId], Device] = {}
-    dropped = []
-    for _ in range(rounds):
-        result, devices = _discover_once(capacity, options)
+    incomplete = []
+    for operation, search in searches:
+        result, devices = search()
         for device in devices:
             found.setdefault((device.family, device.device_id), device)
         if len(found) > capacity:
             result = _CAPACITY
         if result == _INCOMPLETE:
-            dropped.append(result)
+            incomplete.append(operation)
         elif result != _OK:
-            error = error_for(result, _library.result_text(result), "discover")
+            error = error_for(result, _library.result_text(result), operation)
             if isinstance(error, CapacityError):
                 error.devices = list(found.values())[:capacity]
             raise error
-    # A round without dropped answers heard every device that answered it.
-    if len(dropped) == rounds:
+    # A broadcast round without dropped answers heard every device that
+    # answered it; a sweep or a directed broadcast answers for itself.
+    if incomplete and (spans is not None or targets is not None or len(incomplete) == rounds):
         text = _library.result_text(_INCOMPLETE)
-        warnings.warn(IncompleteWarning(f"discover: {text}"), stacklevel=2)
+        warnings.warn(IncompleteWarning(f"{incomplete[0]}: {text}"), stacklevel=2)
     return list(found.values())
+
+
+def _host_range(network: IPv4Network) -> Tuple[int, int]:
+    """A network's hosts: without its network and broadcast addresses, but
+    for a /31 or /32, whose addresses are all hosts'."""
+    first, last = int(network.network_address), int(network.broadcast_address)
+    return (first + 1, last - 1) if network.prefixlen <= 30 else (first, last)
+
+
+def _span(item: Union[str, IPv4Address, IPv4Network]) -> Tuple[int, int]:
+    if isinstance(item, IPv4Network):
+        return _host_range(item)
+    if isinstance(item, IPv4Address):
+        return int(item), int(item)
+    if not isinstance(item, str):
+        raise ValueError(f"range {item!r}: a text such as 10.2.0.0/24 or 10.2.0.5-40 is needed")
+    text = item.strip()
+    try:
+        if "/" in text:
+            network = ip_network(text, strict=False)
+            if not isinstance(network, IPv4Network):
+                raise ValueError("not IPv4")
+            return _host_range(network)
+        if "-" in text:
+            low, high = (part.strip() for part in text.split("-", 1))
+            first = IPv4Address(low)
+            if "." in high:
+                last = int(IPv4Address(high))
+            else:
+                octet = int(high)
+                if not 0 <= octet <= 255:
+                    raise ValueError("last octet")
+                last = int(first) & ~0xFF | octet
+            if last < int(first):
+                raise ValueError("backwards")
+            return int(first), last
+        address = IPv4Address(text)
+        return int(address), int(address)
+    except ValueError:
+        raise ValueError(
+            f"range {item!r}: an address, CIDR (10.2.0.0/24) or first-last range "
+            "(10.2.0.5-10.2.0.40 or 10.2.0.5-40) is needed") from None
+
+
+def _spans(ranges: Ranges) -> List[Tuple[int, int]]:
+    items = [ranges] if isinstance(ranges, (str, IPv4Address, IPv4Network)) else list(ranges)
+    spans = [_span(item) for item in items]
+    if not spans:
+        raise ValueError("ranges: at least one range is needed")
+    total = sum(last - first + 1 for first, last in spans)
+    if total > _ADDRESSES_MOST:
+        raise ValueError(f"ranges: {total} addresses, more than a sweep asks ({_ADDRESSES_MOST})")
+    return spans
+
+
+def _targets(target: Targets) -> List[int]:
+    items = [target] if isinstance(target, (str, IPv4Address)) else list(target)
+    if not 1 <= len(items) <= _TARGETS_MOST:
+        raise ValueError(f"target: 1 to {_TARGETS_MOST} addresses are needed, not {len(items)}")
+    numbers = []
+    for item in items:
+        try:
+            address = IPv4Address(item.strip() if isinstance(item, str) else item)
+        except ValueError:
+            raise ValueError(f"target {item!r}: an IPv4 address such as 10.2.0.255 is needed") from None
+        if address.is_unspecified:
+            raise ValueError(f"target {address}: no address to send to")
+        numbers.append(int(address))
+    return numbers
+
+
+def _records_of(records: ctypes.Array, count: int, capacity: int) -> List[Device]:
+    raw = records.raw
+    return [
+        Device._from_record(raw[i * DEVICE_RECORD_SIZE : (i + 1) * DEVICE_RECORD_SIZE])
+        for i in range(max(0, min(count, capacity)))
+    ]
+
+
+def _sweep_once(capacity: int, spans: Sequence[Tuple[int, int]], rate: int) -> Tuple[int, List[Device]]:
+    records = ctypes.create_string_buffer(DEVICE_RECORD_SIZE * capacity)
+    count = ctypes.c_int32(0)
+    packed = (ctypes.c_uint32 * (2 * len(spans)))(*(n for span in spans for n in span))
+    interrupted: List[bool] = []
+
+    def progress(_context: Any, _asked: int, _total: int, _found: int) -> int:
+        # Python runs its signal handlers when the library reports, between
+        # its steps: a Ctrl-C noted below stops the sweep.
+        return 1 if interrupted else 0
+
+    report = _library.SweepProgress(progress)
+    function = _library.function("kx_sweep")
+    with _library.call_lock, _interrupt_noted(interrupted):
+        result = int(function(records, capacity, ctypes.byref(count), packed, len(spans), rate,
+                              report, None))
+    if interrupted:
+        raise KeyboardInterrupt
+    return result, _records_of(records, count.value, capacity)
+
+
+@contextlib.contextmanager
+def _interrupt_noted(interrupted: List[bool]) -> Any:
+    """Ctrl-C, while Python's own handler would raise KeyboardInterrupt,
+    appends to interrupted instead (an exception raised inside the library's
+    callback would be lost). Only the main thread handles signals."""
+    if (threading.current_thread() is not threading.main_thread()
+            or signal.getsignal(signal.SIGINT) is not signal.default_int_handler):
+        yield
+        return
+    signal.signal(signal.SIGINT, lambda *_: interrupted.append(True))
+    try:
+        yield
+    finally:
+        signal.signal(signal.SIGINT, signal.default_int_handler)
+
+
+def _directed_once(capacity: int, targets: Sequence[int]) -> Tuple[int, List[Device]]:
+    records = ctypes.create_string_buffer(DEVICE_RECORD_SIZE * capacity)
+    count = ctypes.c_int32(0)
+    packed = (ctypes.c_uint32 * len(targets))(*targets)
+    function = _library.function("kx_discover_directed")
+    with _library.call_lock:
+        result = int(function(records, capacity, ctypes.byref(count), packed, len(targets)))
+    return result, _records_of(records, count.value, capacity)
 
 
 def _discover_once(capacity: int, options: int) -> Tuple[int, List[Device]]:
@@ -249,11 +419,7 @@ def _discover_once(capacity: int, options: int) -> Tuple[int, List[Device]]:
     function = _library.function("kx_discover")
     with _library.call_lock:
         result = int(function(records, capacity, ctypes.byref(count), options))
-    raw = records.raw
-    return result, [
-        Device._from_record(raw[i * DEVICE_RECORD_SIZE : (i + 1) * DEVICE_RECORD_SIZE])
-        for i in range(max(0, min(count.value, capacity)))
-    ]
+    return result, _records_of(records, count.value, capacity)
 
 
 def _port_in_use() -> bool:

@@ -140,9 +140,16 @@ _u32 = ctypes.c_uint32
 _text = ctypes.c_char_p
 _bytes = ctypes.c_void_p  # records and identifiers, passed as ctypes buffers
 
+# kx_sweep's progress report: (context, asked, total, found) -> 0 to go on.
+_CALLBACK = ctypes.WINFUNCTYPE if _WINDOWS else ctypes.CFUNCTYPE  # type: ignore[attr-defined]
+SweepProgress = _CALLBACK(_i32, ctypes.c_void_p, _u32, _u32, _i32)
+
 _PROTOTYPES = {
     "cal_crc": (_i32, [ctypes.c_char_p, _i32]),
     "kx_discover": (_i32, [_bytes, _i32, ctypes.POINTER(_i32), _u32]),
+    "kx_sweep": (_i32, [_bytes, _i32, ctypes.POINTER(_i32), _bytes, _i32, _u32, SweepProgress,
+                        ctypes.c_void_p]),
+    "kx_discover_directed": (_i32, [_bytes, _i32, ctypes.POINTER(_i32), _bytes, _i32]),
     "kx_search_one": (_i32, [_text, _bytes]),
     "kx_login": (_i32, [_text, _bytes, _bytes]),
     "kx_logout": (_i32, [_text, _bytes, _bytes]),

@@ -344,6 +344,9 @@ def device_values(record: bytes) -> Dict[str, Any]:
     }
     for name, offset in _DEVICE_ADDRESSES.items():
         values[name] = read_address(record, offset, name)
+    # Where the answer came from, as the broader searches note it; empty: not known.
+    answered_from = read_text(record, 132, 16)
+    values["answered_from"] = IPv4Address(answered_from) if answered_from else None
     return values
 
 

@@ -26,8 +26,9 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
     ex.broadcasting = rule == target::search_broadcast || rule == target::broadcast ||
                       (rule == target::broadcast_rule && text_length(ip_text) < min_address_text);
     if (!platform::open_udp(ex.sock)) return KX_E_SOCKET;
-    if (rule == target::search_broadcast) {
+    if (rule == target::search_broadcast || rule == target::sweep)
         platform::request_receive_buffer(ex.sock, search_receive_buffer);
+    if (rule == target::search_broadcast) {
         if (!platform::allow_broadcast(ex.sock) || !platform::bind_any(ex.sock, local_port))
             return fail_open(ex);
     } else {
@@ -37,11 +38,16 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
     ex.destination = ex.broadcasting ? limited_broadcast
                                      : platform::parse_ipv4(ip_text != nullptr ? ip_text : "");
     ex.every_adapter = every_adapter_option();
-    if (ex.broadcasting && ex.every_adapter) {
-        const bool addressed = text_length(ip_text) >= min_address_text;
+    ex.routed_device = 0;
+    const platform::ipv4_net device =
+        text_length(ip_text) >= min_address_text ? platform::parse_ipv4(ip_text) : 0;
+    const bool known_device = device != 0 && device != limited_broadcast;
+    const bool routes_by_device = rule == target::broadcast && known_device;
+    if (ex.broadcasting && (ex.every_adapter || routes_by_device)) {
         platform::adapter_list adapters;
         platform::list_adapters(adapters);
-        route_limited_broadcasts(ex, adapters, addressed ? platform::parse_ipv4(ip_text) : 0);
+        if (ex.every_adapter) route_limited_broadcasts(ex, adapters, device);
+        if (routes_by_device && !on_host_subnets(adapters, device)) ex.routed_device = device;
     }
     if (mode == wait_mode::waits && !platform::prepare_waiting(ex.sock)) return fail_open(ex);
     return KX_OK;
@@ -78,8 +84,17 @@ void send_datagram_to(exchange &ex, platform::ipv4_net address, uint16_t port, c
         platform::send_limited_broadcast(ex.sock, ex.routes.entries[i], port, bytes, length);
 }
 
+bool on_host_subnets(const platform::adapter_list &adapters, platform::ipv4_net address) {
+    if (platform::number_of(address) >> 24 == 127) return true;
+    for (int i = 0; i < adapters.count; ++i)
+        if (platform::subnet_holds(adapters.entries[i], address)) return true;
+    return false;
+}
+
 void send_datagram(exchange &ex, const uint8_t *bytes, size_t length) {
     send_datagram_to(ex, ex.destination, ex.remote_port, bytes, length);
+    if (ex.routed_device != 0)
+        platform::send_to(ex.sock, ex.routed_device, ex.remote_port, bytes, length);
 }
 
 bool wait_datagram(exchange &ex, int timeout_ms) {

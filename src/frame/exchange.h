@@ -37,6 +37,9 @@ enum class target {
     broadcast,
     // The parsed address, never broadcast permission.
     address,
+    // Many addresses, each datagram naming its own: a large receive queue,
+    // never broadcast permission (sweep).
+    sweep,
 };
 
 struct exchange {
@@ -50,6 +53,11 @@ struct exchange {
     // by each; none (the default): by the system's route alone. Incomplete
     // when the system listed more adapters than it holds.
     platform::adapter_list routes;
+    // A device address on none of the host's subnets, for an exchange that
+    // broadcasts whatever its address text says: every datagram to the
+    // destination goes there too, since no broadcast crosses a router. 0:
+    // none.
+    platform::ipv4_net routed_device = 0;
     platform::ipv4_net sender = 0;  // source of the last datagram received
     int received = 0;               // length of the last datagram received
     // One byte more than a datagram, so a NUL can always follow the bytes.
@@ -72,8 +80,10 @@ constexpr int closing_pause_ms = 10;
 // target asks, sets the destination and (unless send_only) makes the socket
 // ready to be waited on. With the every-adapter option on, a broadcasting
 // exchange routes its limited broadcasts by adapter (route_limited_broadcasts)
-// for the device at ip_text, when that is an address text. KX_OK, or
-// KX_E_SOCKET with the socket closed and nothing sent.
+// for the device at ip_text, when that is an address text. A target::broadcast
+// exchange given the address of a device on none of the host's subnets
+// sends each datagram to it as well (routed_device). KX_OK, or KX_E_SOCKET
+// with the socket closed and nothing sent.
 int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, target rule,
                       wait_mode mode = wait_mode::waits);
 // Makes every later datagram to 255.255.255.255 leave by the adapters of the
@@ -83,6 +93,11 @@ int32_t open_exchange(exchange &ex, const char *ip_text, uint16_t remote_port, t
 // The routes are as complete as the list.
 void route_limited_broadcasts(exchange &ex, const platform::adapter_list &adapters,
                               platform::ipv4_net device);
+// Whether address lies on a subnet of the host: 127.0.0.0/8, or the subnet
+// of an adapter of the list (an address on an adapter the list left out
+// counts as on none).
+bool on_host_subnets(const platform::adapter_list &adapters, platform::ipv4_net address);
+// To the destination (and to the routed device, where there is one).
 void send_datagram(exchange &ex, const uint8_t *bytes, size_t length);
 // The same to any address and port; 255.255.255.255 leaves as routed.
 void send_datagram_to(exchange &ex, platform::ipv4_net address, uint16_t port, const uint8_t *bytes,

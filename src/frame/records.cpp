@@ -17,7 +17,8 @@ KX_PIN(kx_device_record, subnet_mask, 68);
 KX_PIN(kx_device_record, gateway, 84);
 KX_PIN(kx_device_record, li_address, 100);
 KX_PIN(kx_device_record, li_address_2, 116);
-KX_PIN(kx_device_record, reserved_132, 132);
+KX_PIN(kx_device_record, answered_from, 132);
+KX_PIN(kx_device_record, reserved_148, 148);
 
 static_assert(sizeof(kx_settings_record) == 304);
 KX_PIN(kx_settings_record, family, 0);
@@ -61,3 +62,7 @@ KX_PIN(kx_family_record, letter, 1);
 KX_PIN(kx_family_record, device_port, 2);
 KX_PIN(kx_family_record, record_size, 4);
 KX_PIN(kx_family_record, name, 6);
+
+static_assert(sizeof(kx_address_range) == 8);
+KX_PIN(kx_address_range, first, 0);
+KX_PIN(kx_address_range, last, 4);

@@ -23,6 +23,21 @@ struct udp_socket {
 // (first octet in the lowest-addressed byte).
 using ipv4_net = uint32_t;
 
+// The address as a number whose most significant byte is the first octet
+// (10.2.0.1 is 0x0A020001), for ranges and subnet arithmetic; and back.
+inline uint32_t number_of(ipv4_net address) {
+    uint8_t o[4];
+    std::memcpy(o, &address, sizeof o);
+    return uint32_t{o[0]} << 24 | uint32_t{o[1]} << 16 | uint32_t{o[2]} << 8 | o[3];
+}
+inline ipv4_net address_of(uint32_t number) {
+    const uint8_t o[4] = {static_cast<uint8_t>(number >> 24), static_cast<uint8_t>(number >> 16),
+                          static_cast<uint8_t>(number >> 8), static_cast<uint8_t>(number)};
+    ipv4_net address;
+    std::memcpy(&address, o, sizeof address);
+    return address;
+}
+
 // Process-wide start and stop (WSAStartup 2.2 / WSACleanup).
 bool startup();
 void cleanup();

@@ -234,7 +234,8 @@ TEST(SearchOneA, FillsAClearedRecordFromTheFirstAnswer) {
     EXPECT_STREQ(record.device_name, "ALPHA");
     EXPECT_STREQ(record.ip_address, "127.0.0.2");
     EXPECT_EQ(record.firmware_version[0], 0);  // cleared, never written
-    EXPECT_EQ(record.reserved_132[125], 0);
+    EXPECT_EQ(record.answered_from[0], 0);
+    EXPECT_EQ(record.reserved_148[109], 0);
     auto trace = lan.received_on(kxsim::family_a_port);
     ASSERT_EQ(trace.size(), 1u);
     EXPECT_EQ(trace[0].text(), "X");

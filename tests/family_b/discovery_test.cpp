@@ -87,7 +87,8 @@ TEST(SearchAllB, ListsEachDeviceWithItsFields) {
     EXPECT_EQ(text_of(r.li_address_2, 16), "172.16.0.2");
     // Discovery writes its fields only.
     EXPECT_EQ(r.reserved_49, 0xEE);
-    for (uint8_t byte : r.reserved_132) ASSERT_EQ(byte, 0xEE);
+    for (char byte : r.answered_from) ASSERT_EQ(static_cast<uint8_t>(byte), 0xEE);
+    for (uint8_t byte : r.reserved_148) ASSERT_EQ(byte, 0xEE);
 
     EXPECT_EQ(std::memcmp(records[1].device_name, "BETA-NAME!", 10), 0);  // all 10 bytes raw
     EXPECT_EQ(std::memcmp(records[1].device_id, second_id.data(), 6), 0);
@@ -166,7 +167,8 @@ TEST(SearchOneB, AsksOneAddressAndFillsOnlyDiscoveryFields) {
     EXPECT_EQ(text_of(record.ip_address, 16), "127.0.0.3");
     EXPECT_EQ(record.local_port, 4001);
     EXPECT_EQ(record.reserved_49, 0xEE);
-    for (uint8_t byte : record.reserved_132) ASSERT_EQ(byte, 0xEE);
+    for (char byte : record.answered_from) ASSERT_EQ(static_cast<uint8_t>(byte), 0xEE);
+    for (uint8_t byte : record.reserved_148) ASSERT_EQ(byte, 0xEE);
 
     auto trace = lan.received_on(kxsim::family_b_port);
     ASSERT_EQ(trace.size(), 1u);

@@ -286,7 +286,7 @@ TEST(GenericSearchOne, AsksAFamilyBDeviceAgainInItsOwnProtocol) {
     EXPECT_STREQ(record.ip_address, ip_b);
     EXPECT_EQ(uint16_t{record.local_port}, 0x1234);
     EXPECT_EQ(std::string(record.firmware_version, 16), "B-9.99-firmware!");
-    EXPECT_EQ(record.reserved_132[0], 0);  // cleared by the family A search
+    EXPECT_EQ(record.answered_from[0], 0);  // cleared by the family A search
     const auto trace = lan.received();
     ASSERT_EQ(trace.size(), 2u);
     EXPECT_EQ(trace[0].text(), "X");

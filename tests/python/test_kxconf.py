@@ -13,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import zipfile
 from ipaddress import IPv4Address
 from pathlib import Path
@@ -151,6 +152,8 @@ def test_find_returns_the_device_at_the_address_asked():
         again = kxconf.find(old)
         assert (str(again.ip_address), str(again.address), str(again.device_id)) == (
             moved, old, "0.16.10.0.1.2")
+        listed = next(d for d in kxconf.discover() if d.device_id == again.device_id)
+        assert (str(listed.ip_address), str(listed.answered_from)) == (moved, old)
         with again.session("") as s:
             assert s.read().ip_address == IPv4Address(moved)
 
@@ -214,6 +217,49 @@ def test_a_login_interrupted_after_it_went_out_is_logged_out():
             interrupt.join()
             sent = [line.split("  ")[-1] for line in trace.since(mark)]
             assert sent[-1].startswith(logout), sent
+
+
+ROUTED = [
+    {"address": "10.2.0.5", "family": 1, "device_id": "0.16.10.0.2.5", "device_name": "FAR-A"},
+    {"address": "10.2.0.6", "family": 16, "device_id": "0.16.11.0.2.6", "device_name": "FAR-B"},
+]
+
+
+def test_devices_beyond_a_router_are_found_by_ranges_and_target_and_written():
+    with kxsim("--routed", "10.2.0", "--forward-directed", devices=ROUTED) as trace:
+        assert kxconf.discover() == []
+        mark = trace.mark()
+        swept = kxconf.discover(ranges="10.2.0.0/24")
+        assert sorted((d.device_name, str(d.address)) for d in swept) == [
+            ("FAR-A", "10.2.0.5"), ("FAR-B", "10.2.0.6")]
+        # The CIDR's hosts, each asked once: the router keeps its own .1.
+        probes = [line for line in trace.since(mark) if line.endswith(":65535  A X")]
+        assert len(probes) == 253 and not any("10.2.0.255:" in line for line in probes)
+        for ranges, rate in (("10.2.0.5-6", 100), (["10.2.0.6", IPv4Address("10.2.0.5")], None)):
+            assert {d.device_name for d in kxconf.discover(ranges=ranges, rate=rate)} == {
+                "FAR-A", "FAR-B"}
+        assert {d.device_name for d in kxconf.discover(target="10.2.0.255")} == {"FAR-A", "FAR-B"}
+        device = next(d for d in swept if d.family == Family.A)
+        with device.session("") as s:
+            settings = s.read()
+            settings.device_name = "FARTHER"
+            s.write(settings)
+        assert kxconf.find("10.2.0.5").device_name == "FARTHER"
+        for wrong in ({"ranges": "10.2.0.9-3"}, {"ranges": "10.2.0.0/33"}, {"ranges": []},
+                      {"rate": 100}, {"ranges": "10.2.0.5", "rate": 0}, {"target": "0.0.0.0"}):
+            with pytest.raises(ValueError):
+                kxconf.discover(**wrong)
+
+
+def test_ctrl_c_stops_a_sweep():
+    with kxsim("--routed", "10.3", devices=[{"address": "10.3.0.5", "family": 1}]):
+        interrupt = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT))
+        interrupt.start()
+        started = time.monotonic()
+        with pytest.raises(KeyboardInterrupt):
+            kxconf.discover(ranges="10.3.0.0/16")  # 13 s at the default rate
+        interrupt.join()
+        assert time.monotonic() - started < 2
 
 
 def test_find_while_another_program_holds_the_port():

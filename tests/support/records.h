@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "kxconf.h"
@@ -29,6 +30,20 @@ inline kx_settings_record login_record(uint8_t family, const std::string &passwo
     std::memcpy(r.password, password.data(),
                 password.size() < sizeof r.password ? password.size() : sizeof r.password);
     return r;
+}
+
+// The text of a fixed-width field: up to its first NUL, never past its end.
+inline std::string text_of(const char *field, size_t width) {
+    return std::string(field, strnlen(field, width));
+}
+
+// "name@address" of each record, for comparing sets of devices.
+inline std::set<std::string> devices_of(const kx_device_record *records, int32_t count) {
+    std::set<std::string> found;
+    for (int32_t i = 0; i < count; ++i)
+        found.insert(text_of(records[i].device_name, 10) + "@" +
+                     text_of(records[i].ip_address, 16));
+    return found;
 }
 
 // How many families the library speaks (kx_family_info): one search request

@@ -255,7 +255,8 @@ quick, datagrams = sent(["baud", "0.16.10.0.1.2", "4800"])
 case("a re-addressed device", [
     (moved.returncode == 0, moved.stderr),
     (any(line.split()[1:3] == ["127.0.1.99", "0.16.10.0.1.2"] and
-         "reaches it by its identifier" in line for line in listed.splitlines()), listed),
+         "answers from 127.0.1.2; " in line and "reaches it by its identifier" in line
+         for line in listed.splitlines()), listed),
     (by_id.returncode == 0 and table(by_id.stdout).get("ip_address") == "127.0.1.99",
      by_id.stderr),
     ("does not answer at 127.0.1.99" in by_id.stderr, by_id.stderr),

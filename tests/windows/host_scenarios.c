@@ -61,6 +61,11 @@ typedef int32_t(__stdcall *write_fn)(const char *, const uint8_t *, const kx_set
                                      const kx_device_record *);
 typedef int32_t(__stdcall *serial_generic_fn)(const char *, uint32_t, const void *);
 typedef int32_t(__stdcall *discover_fn)(kx_device_record *, int32_t, int32_t *, uint32_t);
+typedef int32_t(__stdcall *sweep_fn)(kx_device_record *, int32_t, int32_t *,
+                                     const kx_address_range *, int32_t, uint32_t, kx_sweep_progress,
+                                     void *);
+typedef int32_t(__stdcall *directed_fn)(kx_device_record *, int32_t, int32_t *, const uint32_t *,
+                                        int32_t);
 
 static struct api {
     crc_fn cal_crc;
@@ -92,6 +97,8 @@ static struct api {
     serial_generic_fn kx_setting_parity;
     serial_generic_fn kx_setting_databit;
     discover_fn kx_discover;
+    sweep_fn kx_sweep;
+    directed_fn kx_discover_directed;
 } kx;
 
 #define EXPORT(name) \
@@ -129,6 +136,8 @@ static const struct {
     EXPORT(kx_setting_parity),
     EXPORT(kx_setting_databit),
     EXPORT(kx_discover),
+    EXPORT(kx_sweep),
+    EXPORT(kx_discover_directed),
 };
 #define EXPORT_COUNT (sizeof exports / sizeof exports[0])
 
@@ -395,7 +404,8 @@ static void search_all_a(void) {
         expect_search_fields_a(__LINE__, r, &family_a[i]);
         /* Family A discovery leaves these bytes as the caller had them. */
         EXPECT(all_bytes(r->firmware_version, sizeof r->firmware_version, 0xCC));
-        EXPECT(all_bytes(r->reserved_132, sizeof r->reserved_132, 0xCC));
+        EXPECT(all_bytes(r->answered_from, sizeof r->answered_from, 0xCC));
+        EXPECT(all_bytes(r->reserved_148, sizeof r->reserved_148, 0xCC));
     }
     /* Nothing beyond the slot after the last device is written. */
     if (count >= 0 && count + 1 < (int32_t)(sizeof records / sizeof records[0]))
@@ -412,7 +422,8 @@ static void search_one_a(void) {
         EXPECT(memcmp(r.device_id, family_a[i].id, 6) == 0);
         /* The record is cleared first. */
         EXPECT(all_bytes(r.firmware_version, sizeof r.firmware_version, 0));
-        EXPECT(all_bytes(r.reserved_132, sizeof r.reserved_132, 0));
+        EXPECT(all_bytes(r.answered_from, sizeof r.answered_from, 0));
+        EXPECT(all_bytes(r.reserved_148, sizeof r.reserved_148, 0));
     }
     for (int i = 0; i < family_b_count; ++i) {
         kx_device_record r;
@@ -782,6 +793,73 @@ static void discover(void) {
     EXPECT_CALL(KX_E_ARGUMENT, kx_discover, records, -1, &count, 0);
 }
 
+/* What a sweep's progress reports said; the last report ends it. */
+struct sweep_reports {
+    int calls;
+    uint32_t asked, total;
+    int32_t found;
+    int stop_at;
+};
+
+static int32_t __stdcall note_progress(void *context, uint32_t asked, uint32_t total,
+                                       int32_t found) {
+    struct sweep_reports *r = (struct sweep_reports *)context;
+    ++r->calls;
+    r->asked = asked;
+    r->total = total;
+    r->found = found;
+    return r->calls == r->stop_at;
+}
+
+/* The hosts of 127.0.0.0/24 asked one at a time: every device found once,
+   its progress reported through a stdcall callback; a directed broadcast to
+   127.0.0.255, which the simulator's devices take as their subnet's, finds
+   them too. */
+static void sweep(void) {
+    kx_device_record records[MAX_DEVICES * 2 + 1];
+    const int32_t room = MAX_DEVICES * 2;
+    const int32_t present = family_a_count + family_b_count;
+    const kx_address_range hosts = {0x7F000001u, 0x7F0000FEu};
+    struct sweep_reports reports = {0, 0, 0, 0, 0};
+    memset(records, 0xCC, sizeof records);
+    int32_t count = -7;
+    EXPECT_CALL(KX_OK, kx_sweep, records, room, &count, &hosts, 1, 0, note_progress, &reports);
+    EXPECT_INT(count, present);
+    EXPECT(reports.calls >= 2);
+    EXPECT_INT(reports.asked, 254);
+    EXPECT_INT(reports.total, 254);
+    /* Each answered from its own address. */
+    for (int i = 0; i < family_a_count; ++i) {
+        const kx_device_record *r = find_record(records, count, family_a[i].id);
+        if (r == NULL)
+            fail(__LINE__, "%s not found", family_a[i].ip);
+        else
+            EXPECT(strcmp(r->answered_from, family_a[i].ip) == 0);
+    }
+    for (int i = 0; i < family_b_count; ++i) {
+        const kx_device_record *r = find_record(records, count, family_b[i].id);
+        if (r == NULL) {
+            fail(__LINE__, "%s not found", family_b[i].ip);
+            continue;
+        }
+        expect_search_fields_b(__LINE__, r, &family_b[i]);
+        EXPECT(strcmp(r->answered_from, family_b[i].ip) == 0);
+    }
+    /* Stopped at its first report: what it found, said to be partial. */
+    struct sweep_reports stop = {0, 0, 0, 0, 1};
+    EXPECT_CALL(KX_INCOMPLETE, kx_sweep, records, room, &count, &hosts, 1, 0, note_progress, &stop);
+    EXPECT_INT(stop.calls, 1);
+    memset(records, 0xCC, sizeof records);
+    EXPECT_CALL(KX_E_CAPACITY, kx_sweep, records, 1, &count, &hosts, 1, 0, NULL, NULL);
+    EXPECT_INT(count, 1);
+    EXPECT(all_bytes(&records[1], sizeof records - sizeof records[0], 0xCC));
+    const kx_address_range backwards = {0x7F000002u, 0x7F000001u};
+    EXPECT_CALL(KX_E_ARGUMENT, kx_sweep, records, room, &count, &backwards, 1, 0, NULL, NULL);
+    const uint32_t broadcast = 0x7F0000FFu;
+    EXPECT_CALL(KX_OK, kx_discover_directed, records, room, &count, &broadcast, 1);
+    EXPECT_INT(count, present);
+}
+
 static void generic_session(const struct device *d, int family_b_device) {
     const kx_device_record found = discovered(d, family_b_device);
     if (found.family == 0) return;
@@ -905,6 +983,15 @@ static void quiet_searches(void) {
     waited = now_ms() - start;
     EXPECT_INT(count, 0);
     EXPECT(waited >= 280 && waited < 1500);
+    /* Every closed port answers a sweep with an ICMP error, which is no
+       answer. */
+    const kx_address_range hosts = {0x7F000001u, 0x7F0000FEu};
+    count = -7;
+    start = now_ms();
+    EXPECT_CALL(KX_OK, kx_sweep, records, 4, &count, &hosts, 1, 0, NULL, NULL);
+    waited = now_ms() - start;
+    EXPECT_INT(count, 0);
+    EXPECT(waited >= 280 && waited < 1500);
 }
 
 static void port_unreachable_is_no_answer(void) {
@@ -982,7 +1069,7 @@ int main(int argc, char **argv) {
                (unsigned long)GetLastError());
         return 1;
     }
-    run("exports are the 29 plain names", exports_are_plain_names);
+    run("exports are the 31 plain names", exports_are_plain_names);
     if (missing_exports != 0) return 1;
 #if defined(__i386__)
     run("the stack check catches a caller-cleans function", stack_check_catches_a_wrong_convention);
@@ -1006,6 +1093,7 @@ int main(int argc, char **argv) {
         run("family B quick settings", quick_settings_b);
         run("generic search", generic_search);
         run("kx_discover", discover);
+        run("kx_sweep and kx_discover_directed", sweep);
         run("generic sessions", generic_sessions);
         run("busy port", busy_port);
     }

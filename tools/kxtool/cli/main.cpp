@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "core/addresses.h"
 #include "core/core.h"
 #include "interrupt.h"
 #include "print.h"
@@ -197,8 +198,57 @@ struct shared {
     options o;
     password_source password;
     std::string family;
-    bool all_interfaces = false;  // the default now; kept for scripts
+    bool all_interfaces = false;               // the default now; kept for scripts
+    std::vector<std::string> ranges, targets;  // --range, --target
+    uint32_t rate = 0;                         // --rate; 0: the library's default
 };
+
+// --range, --target and --rate: where the command's search looks, beyond a
+// router.
+void add_search_plan(CLI::App *command, shared &s) {
+    command
+        ->add_option("--range", s.ranges,
+                     "search by asking every address of RANGE instead of broadcasting, for "
+                     "devices beyond a router: CIDR (10.2.0.0/24, its hosts), FIRST-LAST "
+                     "(10.2.0.5-10.2.0.40 or 10.2.0.5-40) or one address; several ranges "
+                     "may be given, repeated or with commas; without DEVICE, every device "
+                     "found")
+        // One value each time, so that a command's own words after it stay its own.
+        ->allow_extra_args(false)
+        ->delimiter(',');
+    command
+        ->add_option("--target", s.targets,
+                     "search by a directed broadcast to ADDRESS, a remote subnet's broadcast "
+                     "address (10.2.0.255), which a router passes on only when set to; "
+                     "several may be given")
+        ->allow_extra_args(false)
+        ->delimiter(',');
+    command
+        ->add_option("--rate", s.rate,
+                     "requests a second that a --range search sends at most (default 5000)")
+        ->check(CLI::Range(1u, KX_SWEEP_MOST_RATE));
+}
+
+// The search plan of --range, --target and --rate; empty when it is sound.
+std::string make_plan(const shared &s, const std::string &interface_address, search_plan &plan) {
+    for (const std::string &text : s.ranges) {
+        kx_address_range range{};
+        if (std::string why = parse_range(text, range); !why.empty()) return why;
+        plan.ranges.push_back(range);
+    }
+    for (const std::string &text : s.targets) {
+        uint32_t address = 0;
+        if (!address_value(text, address) || address == 0)
+            return "--target " + text + ": an address such as 10.2.0.255 is needed";
+        plan.targets.push_back(address);
+    }
+    if (s.rate != 0 && plan.ranges.empty()) return "--rate paces a --range search: add --range";
+    plan.rate = s.rate;
+    if (plan.routed() && !interface_address.empty())
+        return "--interface keeps to one adapter's subnet, --range and --target look beyond it: "
+               "give one";
+    return {};
+}
 
 void add_password(CLI::App *command, shared &s) {
     s.password.given_options.push_back(
@@ -270,6 +320,7 @@ void add_reading_commands(CLI::App &app, shared &s, commands &c) {
         "for its firmware)");
     c.search->add_flag("--json", o.as_json, "a JSON list of device records");
     add_interfaces_flag(c.search, s);
+    add_search_plan(c.search, s);
 
     c.show = app.add_subcommand("show", "log in, read and print every setting, log out");
     c.save = app.add_subcommand(
@@ -283,6 +334,7 @@ void add_reading_commands(CLI::App &app, shared &s, commands &c) {
                           "JSON (save: always; several devices: a list of results)");
         command->add_flag("--with-password", o.with_password, "include the password in the JSON");
         add_interfaces_flag(command, s);
+        add_search_plan(command, s);
     }
     c.save->add_option("--dir", o.dir, "one file per device, DIR/IDENTIFIER.json, and a table");
 }
@@ -302,6 +354,7 @@ void add_writing_commands(CLI::App &app, shared &s, commands &c) {
     add_force(c.set, o);
     add_password(c.set, s);
     add_interfaces_flag(c.set, s);
+    add_search_plan(c.set, s);
 
     c.restore = app.add_subcommand(
         "restore", "write the settings a save printed, read them back, report each difference");
@@ -322,6 +375,7 @@ void add_writing_commands(CLI::App &app, shared &s, commands &c) {
         add_family(command, s, "the device's family, where two share an identifier");
         add_password(command, s);
         add_interfaces_flag(command, s);
+        add_search_plan(command, s);
     }
     c.restore->add_flag("--dry-run", o.dry_run, "show what would change; write nothing");
     add_force(c.restore, o);
@@ -336,6 +390,7 @@ void add_writing_commands(CLI::App &app, shared &s, commands &c) {
     add_force(c.apply, o);
     add_password(c.apply, s);
     add_interfaces_flag(c.apply, s);
+    add_search_plan(c.apply, s);
 }
 
 void add_quick_commands(CLI::App &app, shared &s, commands &c) {
@@ -366,6 +421,7 @@ void add_quick_commands(CLI::App &app, shared &s, commands &c) {
         add_batch(command, s, true);
         add_password(command, s);
         add_interfaces_flag(command, s);
+        add_search_plan(command, s);
         c.quick.push_back(command);
     }
 }
@@ -407,8 +463,9 @@ CLI::App *quick_command_given(const commands &c) {
 }
 
 // What the command line cannot check alone, once parsed: empty, or why the
-// command is refused.
-std::string check_arguments(shared &s, commands &c) {
+// command is refused. plan: where the command's search looks.
+std::string check_arguments(shared &s, commands &c, const std::string &interface_address,
+                            search_plan &plan) {
     options &o = s.o;
     if (!c.one_device.empty()) o.devices = {c.one_device};
     std::string error = resolve_password(s.password, o.password, o.password_given);
@@ -428,6 +485,10 @@ std::string check_arguments(shared &s, commands &c) {
             error.empty() && !why.empty())
             error = quick_app->get_name() + " " + o.value + ": " + why;
     }
+    if (error.empty()) error = make_plan(s, interface_address, plan);
+    // A search beyond a router is accepted where --all is: without DEVICE,
+    // every device it finds.
+    if ((batch_able || quick_app != nullptr) && plan.routed() && o.devices.empty()) o.all = true;
     if ((batch_able || quick_app != nullptr) && error.empty()) {
         if (o.all && !o.devices.empty())
             error = "--all and DEVICE: give one";
@@ -513,13 +574,15 @@ int main(int argc, char **argv) {
         cli::print_fields(o.family);
         return exit_ok;
     }
-    if (const std::string error = check_arguments(s, c); !error.empty()) {
+    search_plan plan;
+    if (const std::string error = check_arguments(s, c, interface_address, plan); !error.empty()) {
         complain(error + "; nothing was sent");
         return exit_refused;
     }
     context ctx;
     ctx.stop = &interrupted;
     ctx.search_rounds = rounds;
+    ctx.plan = plan;
     cli::print_to_terminal(ctx, verbose, c.show->parsed() && !o.as_json);
     if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
         complain(why + "; nothing was sent");

@@ -3,7 +3,9 @@
 #include <fmt/core.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 
 #ifdef _WIN32
 #include <io.h>
@@ -32,7 +34,29 @@ void print_to_terminal(context &ctx, bool verbose, bool show_blocks) {
     if (verbose)
         ctx.on_trace = [](const std::string &line) { std::fprintf(stderr, "%s\n", line.c_str()); };
     const bool terminal = kxtool_isatty(kxtool_fileno(stderr)) != 0;
-    ctx.on_progress = [terminal, show_blocks](const progress &p) {
+    // A sweep's bar, drawn over itself on one line once the sweep has taken
+    // a second, and ended with its line when the search is done.
+    auto sweep_began = std::make_shared<std::chrono::steady_clock::time_point>();
+    auto bar_drawn = std::make_shared<bool>(false);
+    ctx.on_progress = [terminal, show_blocks, sweep_began, bar_drawn](const progress &p) {
+        if (p.what == progress::step::search_started) {
+            *sweep_began = std::chrono::steady_clock::now();
+            *bar_drawn = false;
+        }
+        if (p.what == progress::step::sweep_asked && terminal && p.total > 0 &&
+            (*bar_drawn ||
+             std::chrono::steady_clock::now() - *sweep_began >= std::chrono::seconds(1))) {
+            constexpr size_t width = 30;
+            const size_t done = p.index * width / p.total;
+            std::fprintf(stderr, "\rsweep [%s%s] %zu/%zu addresses, %zu device(s) ",
+                         std::string(done, '#').c_str(), std::string(width - done, '.').c_str(),
+                         p.index, p.total, p.found);
+            *bar_drawn = true;
+        }
+        if (p.what == progress::step::search_done && *bar_drawn) {
+            std::fprintf(stderr, "\n");
+            *bar_drawn = false;
+        }
         if (p.what == progress::step::device_started && terminal)
             std::fprintf(stderr, "[%zu/%zu] %s\n", p.index, p.total, p.name.c_str());
         if (p.what == progress::step::device_done && show_blocks && p.row->settings) {

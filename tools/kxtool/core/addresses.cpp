@@ -70,11 +70,60 @@ std::string lost_in_subnet(const kx_settings_record &before, const kx_settings_r
     if (mask != 0 && ~mask > 1 && (a & ~mask) == ~mask)
         return "ip_address=" + ip + " with subnet_mask=" + mask_text +
                " is its subnet's broadcast address: no device can have it";
-    if (ip == address_of(before.ip_address, sizeof before.ip_address)) return {};
-    for (const adapter &h : host)
-        if (h.up && h.holds(a)) return {};
+    const std::string old_ip = address_of(before.ip_address, sizeof before.ip_address);
+    if (ip == old_ip) return {};
+    const auto on_host = [&](uint32_t address) {
+        for (const adapter &h : host)
+            if (h.up && h.holds(address)) return true;
+        return false;
+    };
+    if (on_host(a)) return {};
+    // A device beyond a router stays reachable at another address of its
+    // own subnet there.
+    uint32_t old = 0;
+    if (address_value(old_ip, old) && !on_host(old) && (old & mask) == (a & mask)) return {};
     return "ip_address=" + ip + " is on none of this host's subnets (" + subnets_text(host) +
-           "): kxtool could not reach the device there";
+           ") nor on the device's own subnet beyond a router: kxtool could not reach the device "
+           "there";
+}
+
+std::string parse_range(const std::string &text, kx_address_range &range) {
+    const std::string why = "--range " + text +
+                            ": an address, CIDR (10.2.0.0/24) or FIRST-LAST range "
+                            "(10.2.0.5-10.2.0.40 or 10.2.0.5-40) is needed";
+    uint32_t first = 0, last = 0;
+    if (const size_t slash = text.find('/'); slash != std::string::npos) {
+        const std::string bits_text = text.substr(slash + 1);
+        if (bits_text.empty() || bits_text.size() > 2 ||
+            bits_text.find_first_not_of("0123456789") != std::string::npos ||
+            !address_value(text.substr(0, slash), first))
+            return why;
+        const int bits = std::stoi(bits_text);
+        if (bits > 32) return why;
+        const uint32_t mask = bits == 0 ? 0 : 0xFFFFFFFFu << (32 - bits);
+        first &= mask;
+        last = first | ~mask;
+        // The network and broadcast addresses are no device's.
+        if (bits <= 30) ++first, --last;
+    } else if (const size_t dash = text.find('-'); dash != std::string::npos) {
+        const std::string tail = text.substr(dash + 1);
+        if (!address_value(text.substr(0, dash), first)) return why;
+        if (tail.find('.') != std::string::npos) {
+            if (!address_value(tail, last)) return why;
+        } else {
+            if (tail.empty() || tail.size() > 3 ||
+                tail.find_first_not_of("0123456789") != std::string::npos || std::stoi(tail) > 255)
+                return why;
+            last = (first & ~0xFFu) | static_cast<uint32_t>(std::stoi(tail));
+        }
+        if (last < first) return "--range " + text + ": the last address comes before the first";
+    } else if (address_value(text, first)) {
+        last = first;
+    } else {
+        return why;
+    }
+    range = {first, last};
+    return {};
 }
 
 }  // namespace kxtool

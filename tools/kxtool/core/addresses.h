@@ -1,6 +1,7 @@
 // Addresses that would lose a device: written into its own address, mask or
 // gateway, they leave it unreachable (or reachable by nobody). Each check
-// returns why, or an empty text; --force writes them all the same.
+// returns why, or an empty text; --force writes them all the same. And the
+// address ranges a search sweeps.
 #pragma once
 
 #include <string>
@@ -24,5 +25,11 @@ std::string lost_address(const std::string &field, const std::string &value,
 // it must lie on one of the host's subnets.
 std::string lost_in_subnet(const kx_settings_record &before, const kx_settings_record &after,
                            const std::vector<adapter> &host);
+
+// An address range to sweep: a CIDR (10.2.0.0/24: its hosts, without the
+// network and broadcast addresses but for a /31 or /32), FIRST-LAST
+// (10.2.0.5-10.2.0.40, or 10.2.0.5-40 with the last part alone) or one
+// address. Empty on success, otherwise why not.
+std::string parse_range(const std::string &text, kx_address_range &range);
 
 }  // namespace kxtool

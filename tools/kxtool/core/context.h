@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "adapters.h"
 #include "kxconf.h"
@@ -32,13 +33,33 @@ struct device_row;
 // A job's progress, reported as it happens.
 struct progress {
     // device_checked: search has checked a device it listed at its address.
-    enum class step { search_started, search_done, device_started, device_done, device_checked };
+    enum class step {
+        search_started,
+        search_done,
+        device_started,
+        device_done,
+        device_checked,
+        sweep_asked
+    };
     step what;
-    size_t index = 0;                 // device steps: position, from 1
-    size_t total = 0;                 // device steps: how many devices the job has
-    std::string name;                 // device_started: the device as the job names it
+    size_t index = 0;  // device steps: position, from 1; sweep_asked: addresses asked
+    size_t total = 0;  // device steps: how many devices the job has; sweep_asked:
+                       // addresses to ask
+    std::string name;  // device_started: the device as the job names it
     const device_row *row = nullptr;  // device_done: its outcome
-    size_t found = 0;                 // search_done: devices listed
+    size_t found = 0;                 // search_done, sweep_asked: devices listed
+};
+
+// Where a job's search looks instead of broadcasting, for devices beyond a
+// router: address ranges asked one address at a time (kx_sweep, at most
+// rate requests a second; 0: the library's default) and directed broadcast
+// addresses (kx_discover_directed). Both empty: the broadcast search.
+struct search_plan {
+    std::vector<kx_address_range> ranges;
+    std::vector<uint32_t> targets;  // first part in the high byte
+    uint32_t rate = 0;
+
+    bool routed() const { return !ranges.empty() || !targets.empty(); }
 };
 
 // What a record of the site (a journal) wants to know. Every method has a
@@ -76,6 +97,7 @@ struct context {
     observer *watch = nullptr;
     // How many times a search asks; the answers are merged.
     int search_rounds = 1;
+    search_plan plan;
     // The adapter a job keeps to (--interface); unset: every adapter.
     std::optional<adapter> interface;
 

@@ -111,28 +111,92 @@ search_result full_search(const context &ctx) {
 
 namespace {
 
+// kx_sweep's progress, handed on to the context; a stop asked for ends the
+// sweep with what it found.
+int32_t KXCONF_CALL sweep_progress(void *context_pointer, uint32_t asked, uint32_t total,
+                                   int32_t found) {
+    const context &ctx = *static_cast<const context *>(context_pointer);
+    ctx.report({progress::step::sweep_asked,
+                asked,
+                total,
+                {},
+                nullptr,
+                static_cast<size_t>(std::max(found, 0))});
+    return ctx.stopping() ? 1 : 0;
+}
+
+std::string range_text(const kx_address_range &r) {
+    return r.first == r.last ? address_text(r.first)
+                             : address_text(r.first) + "-" + address_text(r.last);
+}
+
+// One search: the broadcast search, or the plan's sweep and directed
+// broadcasts, each listing into round.
+template <typename Each>
+void search_once(const context &ctx, std::vector<kx_device_record> &round, Each &&each) {
+    int32_t count = 0;
+    const search_plan &plan = ctx.plan;
+    if (!plan.routed()) {
+        const int32_t result = traced(ctx, "kx_discover", [&] {
+            return kx_discover(round.data(), discovery_capacity, &count, KX_SEARCH_ALL_INTERFACES);
+        });
+        each(result, count);
+        return;
+    }
+    if (!plan.ranges.empty()) {
+        std::string ranges;
+        for (const kx_address_range &r : plan.ranges)
+            ranges += (ranges.empty() ? "" : " ") + range_text(r);
+        const uint32_t rate = plan.rate != 0 ? plan.rate : KX_SWEEP_DEFAULT_RATE;
+        const int32_t result = traced(ctx, fmt::format("kx_sweep {} at {}/s", ranges, rate), [&] {
+            return kx_sweep(round.data(), discovery_capacity, &count, plan.ranges.data(),
+                            static_cast<int32_t>(plan.ranges.size()), plan.rate, sweep_progress,
+                            const_cast<context *>(&ctx));
+        });
+        each(result, count);
+    }
+    if (!plan.targets.empty() && !ctx.stopping()) {
+        std::string targets;
+        for (uint32_t a : plan.targets) targets += (targets.empty() ? "" : " ") + address_text(a);
+        const int32_t result = traced(ctx, "kx_discover_directed " + targets, [&] {
+            return kx_discover_directed(round.data(), discovery_capacity, &count,
+                                        plan.targets.data(),
+                                        static_cast<int32_t>(plan.targets.size()));
+        });
+        each(result, count);
+    }
+}
+
 search_result list_devices(const context &ctx) {
     search_result found;
     std::vector<kx_device_record> round(discovery_capacity);
     const int rounds = std::max(ctx.search_rounds, 1);
-    for (int r = 0; r < rounds; ++r) {
-        int32_t count = 0;
-        const int32_t result = traced(ctx, "kx_discover", [&] {
-            return kx_discover(round.data(), discovery_capacity, &count, KX_SEARCH_ALL_INTERFACES);
+    bool first = true, failed = false;
+    for (int r = 0; r < rounds && !failed && (r == 0 || !ctx.stopping()); ++r)
+        search_once(ctx, round, [&](int32_t result, int32_t count) {
+            if (failed) return;
+            // The worst search decides: a failure, then a list that may miss devices.
+            const bool listed =
+                result == KX_OK || result == KX_INCOMPLETE || result == KX_E_CAPACITY;
+            if (first || !listed || (found.listed() && result != KX_OK)) found.result = result;
+            first = false;
+            failed = !listed;
+            for (int32_t i = 0; listed && i < count; ++i)
+                if (std::none_of(
+                        found.devices.begin(), found.devices.end(),
+                        [&](const kx_device_record &d) { return same_device(d, round[i]); }))
+                    found.devices.push_back(round[i]);
         });
-        // The worst round decides: a failure, then a list that may miss devices.
-        const bool listed = result == KX_OK || result == KX_INCOMPLETE || result == KX_E_CAPACITY;
-        if (r == 0 || !listed || (found.listed() && result != KX_OK)) found.result = result;
-        if (!listed) break;
-        for (int32_t i = 0; i < count; ++i)
-            if (std::none_of(found.devices.begin(), found.devices.end(),
-                             [&](const kx_device_record &d) { return same_device(d, round[i]); }))
-                found.devices.push_back(round[i]);
-    }
     if (!found.listed()) found.devices.clear();
     std::erase_if(found.devices,
                   [&](const kx_device_record &d) { return !in_scope(ctx, configured_address(d)); });
-    if (found.result == KX_INCOMPLETE)
+    if (found.result == KX_INCOMPLETE && ctx.stopping())
+        found.problem = "the search was interrupted: it may have missed devices";
+    else if (found.result == KX_INCOMPLETE && ctx.plan.routed())
+        found.problem = std::string("the search may have missed devices: ") +
+                        kx_result_text(KX_INCOMPLETE) +
+                        " (sweep again, with a lower --rate, or the addresses not listed)";
+    else if (found.result == KX_INCOMPLETE)
         found.problem = std::string("the search may have missed devices: ") +
                         kx_result_text(KX_INCOMPLETE) +
                         " (kxtool doctor shows the receive queue's cap)";
@@ -146,7 +210,8 @@ search_result list_devices(const context &ctx) {
     if (found.problem.empty() && !found.listed())
         found.problem = fmt::format("the search failed: {} (result {})",
                                     kx_result_text(found.result), found.result);
-    ctx.trace(fmt::format("kx_discover: {} device(s) listed", found.devices.size()));
+    ctx.trace(fmt::format("{}: {} device(s) listed",
+                          ctx.plan.routed() ? "the sweep" : "kx_discover", found.devices.size()));
     return found;
 }
 

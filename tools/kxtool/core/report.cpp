@@ -12,6 +12,9 @@ nlohmann::ordered_json search_entry_json(const search_entry &e) {
     one["firmware_version"] = e.firmware;
     one["answers"] = e.answers;
     if (e.configured != configured_address(e.record)) one["configured_address"] = e.configured;
+    if (e.record.answered_from[0] != '\0')
+        one["answered_from"] =
+            kxtools::field_text(e.record.answered_from, sizeof e.record.answered_from);
     if (!e.note.empty()) one["note"] = e.note;
     return one;
 }

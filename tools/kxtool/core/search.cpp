@@ -70,6 +70,11 @@ search_entry probe_device(const context &ctx, const search_result &found,
             "its identifier";
     else if (p.answers && p.configured != listed)
         p.note = "configured with " + p.configured;
+    // Where its answer came from, when that is not where it is listed: the
+    // address it keeps until it restarts, say.
+    if (const std::string from = kxtools::field_text(d.answered_from, sizeof d.answered_from);
+        !from.empty() && from != listed)
+        p.note = "answers from " + from + (p.note.empty() ? "" : "; " + p.note);
     return p;
 }
 

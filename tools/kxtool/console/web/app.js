@@ -220,7 +220,7 @@ function siteRows() {
       family: letterOf(d.family),
       id: d.device_id,
       name: d.device_name,
-      answered: d.answers ? d.ip_address : '',
+      answered: d.answered_from || (d.answers ? d.ip_address : ''),
       configured: d.configured_address || d.ip_address,
       firmware: d.firmware_version,
       baud: known.baud_rate || '',
