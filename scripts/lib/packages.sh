@@ -35,6 +35,24 @@ apt_update() {
     apt_run update
 }
 
+# apt_run_working_suites ARGS...: apt_run ARGS over the package lists of
+# the suites whose indexes download now (a mirror's broken i386 index costs
+# only its own suite). The machine's sources serve; its lists and package
+# caches stay as they are: the lists are fetched into a folder of their own,
+# where apt keeps each suite that downloaded whole and drops the others.
+apt_run_working_suites() {
+    local dir status=0
+    dir=$(mktemp -d /tmp/kxconf-apt-lists.XXXXXX)
+    chmod 755 "$dir"  # apt downloads as its own user
+    mkdir "$dir/lists"
+    printf 'Dir::State::Lists "%s";\nDir::Cache::pkgcache "";\nDir::Cache::srcpkgcache "";\n' \
+        "$dir/lists" >"$dir/apt.conf"
+    APT_CONFIG=$dir/apt.conf apt_run update 2>/dev/null  # the broken suites: shown already
+    APT_CONFIG=$dir/apt.conf apt_run "$@" || status=$?
+    rm -rf "$dir"
+    return "$status"
+}
+
 # installed PACKAGE: whether dpkg has it installed.
 installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -72,8 +90,9 @@ i386_probe() {
     if printf '.globl _start\n_start: movl $1, %%eax\nxorl %%ebx, %%ebx\nint $0x80\n' |
         as --32 -o "$dir/exit.o" - 2>"$dir/error" &&
         ld -m elf_i386 -o "$dir/exit" "$dir/exit.o" 2>"$dir/error"; then
+        # The reason ends the first line: bash adds a line ending in "Success".
         (exec "$dir/exit") 2>"$dir/error" || status=$?
-        [ "$status" -eq 0 ] || sed -n '$s/.*: //p' "$dir/error" | grep . || echo "exit status $status"
+        [ "$status" -eq 0 ] || sed -n '1s/.*: //p' "$dir/error" | grep . || echo "exit status $status"
     else
         status=1
         echo "binutils could not build the i386 test program: $(head -n 1 "$dir/error")"
@@ -104,12 +123,14 @@ ensure_wine32() {
         added=1
     fi
     echo "installing wine32:i386 with apt-get (optional: the x86 Wine runs need it)"
-    apt_update again || update_error=$apt_error
-    apt_run install -y --no-install-recommends wine32:i386 && return 0
-    if [ -n "$update_error" ]; then
-        wine32_problem="wine32:i386 could not be installed after apt-get update failed: $update_error"
-    else
+    if apt_update again; then
+        apt_run install -y --no-install-recommends wine32:i386 && return 0
         wine32_problem="wine32:i386 could not be installed: $apt_error"
+    else
+        update_error=$apt_error
+        echo "installing wine32:i386 from the suites whose package lists download"
+        apt_run_working_suites install -y --no-install-recommends wine32:i386 && return 0
+        wine32_problem="wine32:i386 could not be installed after apt-get update failed ($update_error): $apt_error"
     fi
     if [ -n "$added" ] && dpkg --remove-architecture i386 2>/dev/null; then
         echo "took the i386 architecture out again"

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # Makes the .deb with cpack, unpacks it into a scratch root, and builds and
 # runs consumers against that root through find_package(kxconf) and through
 # pkg-config; the packaged kxtool and kxsim start and answer, the Python
@@ -6,7 +6,9 @@
 # tshark (tests/install/dissector-loads.sh).
 # Sends nothing; ctest still runs it in a private network namespace.
 # Usage: deb-consumer.sh BUILD_DIR SOURCE_DIR
-set -eu
+set -eEu
+# A step that fails says which, even where its own output went elsewhere.
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited $?"' ERR
 build=$1 src=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

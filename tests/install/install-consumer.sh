@@ -1,8 +1,10 @@
-#!/bin/sh
+#!/bin/bash
 # Installs the build into a scratch prefix, then builds and runs a consumer
 # through find_package(kxconf) and another through pkg-config.
 # Usage: install-consumer.sh BUILD_DIR SOURCE_DIR
-set -eu
+set -eEu
+# A step that fails says which, even where its own output went elsewhere.
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND exited $?"' ERR
 build=$1 src=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
