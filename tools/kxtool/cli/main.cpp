@@ -178,9 +178,9 @@ int inventory_command(journal &j, const options &o) {
 }
 
 int history_command(journal &j, const options &o) {
-    const std::vector<journal_change> changes = j.history(
-        o.devices.empty() ? std::string() : o.devices.front(), o.family ? o.family->code : 0,
-        o.limit);
+    const std::vector<journal_change> changes =
+        j.history(o.devices.empty() ? std::string() : o.devices.front(),
+                  o.family ? o.family->code : 0, o.limit);
     if (!j.error().empty()) {
         complain(j.error());
         return exit_failed;
@@ -481,7 +481,8 @@ int main(int argc, char **argv) {
     inventory->add_flag("--csv", o.as_csv, "CSV, one line per device")->excludes("--json");
 
     auto *history = app.add_subcommand(
-        "history", "the changes the journal recorded, newest first: time, who, field, before -> after");
+        "history",
+        "the changes the journal recorded, newest first: time, who, field, before -> after");
     history->add_option("DEVICE", o.devices, "only this device (address or identifier)")
         ->check(device_text)
         ->expected(0, 1);
@@ -591,10 +592,9 @@ int main(int argc, char **argv) {
     }
     const bool reads_journal = inventory->parsed() || history->parsed() || baseline_list->parsed();
     const bool keeps_in_journal = reads_journal || baseline_save->parsed() || check->parsed();
-    std::unique_ptr<journal> site_journal =
-        open_journal(journal_path, no_journal, keeps_in_journal,
-                     reads_journal || check->parsed() ? journal::mode::existing
-                                                      : journal::mode::create);
+    std::unique_ptr<journal> site_journal = open_journal(
+        journal_path, no_journal, keeps_in_journal,
+        reads_journal || check->parsed() ? journal::mode::existing : journal::mode::create);
     if (keeps_in_journal && site_journal == nullptr) return exit_refused;
     if (inventory->parsed()) return inventory_command(*site_journal, o);
     if (history->parsed()) return history_command(*site_journal, o);

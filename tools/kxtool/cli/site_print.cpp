@@ -137,9 +137,9 @@ int print_inventory(const std::vector<journal_device> &devices, inventory_format
             "baud_rate,parity,data_bits,stop_bits,flow_control,first_seen,last_seen,"
             "settings_read\r\n");
         for (const journal_device &d : devices) {
-            std::string line = fmt::format("{},{},{},{},{},{},{}", status_text(d),
-                                           family_letter(d.family), d.device_id, csv(d.name),
-                                           csv(d.configured), csv(d.answered_from), csv(d.firmware));
+            std::string line = fmt::format(
+                "{},{},{},{},{},{},{}", status_text(d), family_letter(d.family), d.device_id,
+                csv(d.name), csv(d.configured), csv(d.answered_from), csv(d.firmware));
             for (const char *name : serial) {
                 const nlohmann::json v =
                     d.settings.is_object() ? d.settings.value(name, nlohmann::json()) : nullptr;
@@ -195,8 +195,8 @@ int print_history(const std::vector<journal_change> &changes, bool as_json) {
     std::vector<std::vector<std::string>> rows;
     for (const journal_change &c : changes) {
         const std::vector<std::string> head = {seconds(c.time), c.user + "@" + c.host,
-                                               device_name(c.device_id, c.address),
-                                               c.command, c.ok ? "ok" : "FAILED"};
+                                               device_name(c.device_id, c.address), c.command,
+                                               c.ok ? "ok" : "FAILED"};
         for (const journal_field &f : c.fields) {
             rows.push_back(head);
             rows.back().push_back(change_text(f));
@@ -246,7 +246,8 @@ int print_check(const baseline &b, const check_report &report, bool as_json) {
                             {"detail", r.detail},
                             {"drifts", drifts}});
         }
-        fmt::print("{}\n", ordered{{"baseline", b.name}, {"taken", b.time}, {"devices", list}}.dump(2));
+        fmt::print("{}\n",
+                   ordered{{"baseline", b.name}, {"taken", b.time}, {"devices", list}}.dump(2));
     } else {
         std::vector<std::vector<std::string>> rows;
         std::map<check_row::state, size_t> counts;
@@ -260,11 +261,13 @@ int print_check(const baseline &b, const check_report &report, bool as_json) {
         print_table({"device", "family", "state", "detail"}, rows);
         std::string summary;
         for (const auto &[state, count] : counts)
-            summary += fmt::format("{}{} {}", summary.empty() ? "" : ", ", count, state_word(state));
+            summary +=
+                fmt::format("{}{} {}", summary.empty() ? "" : ", ", count, state_word(state));
         fmt::print("baseline {} of {}: {}\n", b.name, seconds(b.time), summary);
     }
     std::fflush(stdout);
-    if (report.incomplete) complain("warning: the search may have missed devices: new ones may be unlisted");
+    if (report.incomplete)
+        complain("warning: the search may have missed devices: new ones may be unlisted");
     return report.code;
 }
 

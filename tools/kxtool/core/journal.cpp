@@ -273,9 +273,8 @@ std::unique_ptr<journal> journal::open(const std::string &path, mode how, std::s
         error = "no journal at " + path + " (commands that talk to devices make it)";
         return nullptr;
     }
-    if (const fs::path folder = fs::path(path).parent_path(); how == mode::create &&
-                                                              !folder.empty() &&
-                                                              !fs::is_directory(folder, fs_error)) {
+    if (const fs::path folder = fs::path(path).parent_path();
+        how == mode::create && !folder.empty() && !fs::is_directory(folder, fs_error)) {
         fs::create_directories(folder, fs_error);
         if (fs_error) {
             error = "cannot make the folder " + folder.string() + ": " + fs_error.message();
@@ -514,8 +513,7 @@ void journal_recorder::change_written(const target &device, std::string_view com
         const field &f = quick_field(std::string(command));
         fields.push_back({f.name, std::nullopt, value_text(*after, f), false});
     }
-    if (!journal_.record_change(device, std::string(command), before, after, fields, code,
-                                detail))
+    if (!journal_.record_change(device, std::string(command), before, after, fields, code, detail))
         not_recorded(fmt::format("the {} of {}, which {}", command, label(device),
                                  code == exit_ok ? "was written and read back" : "failed"));
 }

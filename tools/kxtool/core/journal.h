@@ -168,8 +168,8 @@ class journal_recorder : public observer {
     void search_finished(std::span<const kx_device_record> devices, bool complete) override;
     void settings_read(const target &device, const kx_settings_record &settings) override;
     void change_written(const target &device, std::string_view command,
-                        const kx_settings_record *before, const kx_settings_record *after,
-                        int code, const std::string &detail) override;
+                        const kx_settings_record *before, const kx_settings_record *after, int code,
+                        const std::string &detail) override;
 
   private:
     void not_recorded(const std::string &what);

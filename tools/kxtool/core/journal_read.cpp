@@ -114,9 +114,9 @@ std::vector<journal_change> journal::history(const std::string &device, uint8_t 
             c.fields.push_back({fields.text(0), fields.maybe_text(1), fields.maybe_text(2),
                                 fields.integer(3) != 0});
         if (!fields.ok()) {
-        failed("the history");
-        return {};
-    }
+            failed("the history");
+            return {};
+        }
     }
     return changes;
 }
@@ -148,8 +148,7 @@ std::vector<journal_place> journal::places(uint8_t family, const std::string &de
                         "places p JOIN devices d ON d.id = p.device WHERE d.family = ?1 AND "
                         "d.device_id = ?2 ORDER BY p.last_seen DESC");
     read.bind(1, family).bind(2, device_id);
-    while (read.step())
-        found.push_back({read.text(0), read.text(1), read.text(2), read.text(3)});
+    while (read.step()) found.push_back({read.text(0), read.text(1), read.text(2), read.text(3)});
     if (!read.ok()) {
         failed("the places");
         return {};

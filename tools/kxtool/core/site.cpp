@@ -48,8 +48,8 @@ std::vector<drift> drifts(const json &then, const kx_settings_record &now_read) 
 
 void report_device(const context &ctx, progress::step step, size_t index, size_t total,
                    const device_row &row) {
-    ctx.report({step, index, total, row.name, step == progress::step::device_done ? &row : nullptr,
-                0});
+    ctx.report(
+        {step, index, total, row.name, step == progress::step::device_done ? &row : nullptr, 0});
 }
 
 }  // namespace
@@ -58,8 +58,8 @@ job_result take_baseline(const context &ctx, const baseline_request &request, ba
     out = {};
     out.name = request.name;
     out.whole_site = request.devices.empty();
-    read_request read{{request.devices, request.devices.empty(), nullptr}, request.password, "",
-                      false};
+    read_request read{
+        {request.devices, request.devices.empty(), nullptr}, request.password, "", false};
     job_result job = read_devices(ctx, read);
     std::set<std::pair<uint8_t, std::string>> taken;
     for (const device_row &row : job.rows) {
@@ -67,9 +67,9 @@ job_result take_baseline(const context &ctx, const baseline_request &request, ba
         const kx_settings_record &s = *row.settings;
         const std::string id = identifier_text(s.device_id);
         if (!taken.insert({s.family, id}).second) continue;  // named twice
-        out.devices.push_back({s.family, id, kxtools::field_text(s.device_name, sizeof s.device_name),
-                               kxtools::field_text(s.ip_address, sizeof s.ip_address),
-                               settings_json(s, false)});
+        out.devices.push_back(
+            {s.family, id, kxtools::field_text(s.device_name, sizeof s.device_name),
+             kxtools::field_text(s.ip_address, sizeof s.ip_address), settings_json(s, false)});
     }
     return job;
 }
@@ -93,7 +93,8 @@ check_report check_baseline(const context &ctx, const baseline &b, const std::st
         row.device_id = d.device_id;
         row.device = named(d.family, d.device_id, d.address);
         const auto found = std::find_if(every.begin(), every.end(), [&](const target &t) {
-            return t.record.family == d.family && identifier_text(t.record.device_id) == d.device_id;
+            return t.record.family == d.family &&
+                   identifier_text(t.record.device_id) == d.device_id;
         });
         if (found == every.end()) {
             row.what = check_row::state::missing;
@@ -126,9 +127,12 @@ check_report check_baseline(const context &ctx, const baseline &b, const std::st
         if (in_baseline[i]) continue;
         const std::string name =
             kxtools::field_text(every[i].record.device_name, sizeof every[i].record.device_name);
-        report.rows.push_back({check_row::state::added, label(every[i]), every[i].record.family,
+        report.rows.push_back({check_row::state::added,
+                               label(every[i]),
+                               every[i].record.family,
                                identifier_text(every[i].record.device_id),
-                               "not in the baseline (" + name + ")", {}});
+                               "not in the baseline (" + name + ")",
+                               {}});
     }
     const bool all_same = std::all_of(report.rows.begin(), report.rows.end(), [](const auto &r) {
         return r.what == check_row::state::same;
@@ -187,8 +191,8 @@ audit_report audit_site(const context &ctx, journal *known) {
         if (t.sharing.empty() && valid_device_address(configured))
             answers_here = identify_at(ctx, configured, t.record, answer) == identity::this_device;
         std::set<std::string> asked{configured};
-        for (const journal_place &p : known ? known->places(t.record.family, id)
-                                            : std::vector<journal_place>{}) {
+        for (const journal_place &p :
+             known ? known->places(t.record.family, id) : std::vector<journal_place>{}) {
             for (const std::string &address : {p.configured, p.answered_from}) {
                 if (asked.size() > 4 || !valid_device_address(address) ||
                     !asked.insert(address).second)
