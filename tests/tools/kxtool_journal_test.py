@@ -15,6 +15,7 @@ import os
 import signal
 import sqlite3
 import subprocess
+import sys
 import time
 
 import kxtool_support
@@ -203,6 +204,29 @@ case("check against a baseline", [
     (rows.get("127.0.1.4", [""])[0] == "new" and rows.get("127.0.1.2", [""])[0] == "same",
      str(rows)),
     (unknown.returncode == 2 and "no baseline nosuch" in unknown.stderr, unknown.stderr),
+])
+
+# Python's kxconf.Journal reads what kxtool shows, without writing.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../python"))
+import kxconf  # noqa: E402
+
+before = os.stat(JOURNAL).st_mtime_ns
+with kxconf.Journal(JOURNAL) as journal:
+    inventory = journal.inventory()
+    changes = journal.history("127.0.1.2")
+    snapshots = journal.snapshots("0.16.10.0.1.2", "A")
+shown = json.loads(kxtool("inventory", "--json").stdout)
+case("Python reads the journal", [
+    ([(d.device_id, d.status, d.configured, d.firmware) for d in inventory] ==
+     [(d["device_id"], d["status"], d["ip_address"], d["firmware_version"]) for d in shown],
+     str(inventory)),
+    ([d.status for d in inventory] == ["online", "online", "offline", "online"], str(inventory)),
+    ([(c.command, c.ok, [(f.field, f.before, f.after) for f in c.fields]) for c in changes] ==
+     [("set", True, [("dest_port", "5000", "6001"), ("baud_rate", "9600", "19200")])],
+     str(changes)),
+    ([s.settings["baud_rate"] for s in snapshots][:2] == [9600, 19200], str(snapshots)),
+    (all("password" not in s.settings for s in snapshots), str(snapshots)),
+    (os.stat(JOURNAL).st_mtime_ns == before, "the journal was written"),
 ])
 stop_sim(sim)
 
