@@ -192,7 +192,9 @@ int baseline_save_command(const context &ctx, journal &j, const options &o) {
     baseline taken;
     job_result job = take_baseline(ctx, {o.name, o.devices, o.password}, taken);
     if (!job.error.empty()) return cli::print_failure(job);
-    if (job.batch) cli::print_batch(job, false, false);
+    // The table only when a device was not read: the summary says the rest.
+    if (job.batch && !job.rows.empty() && job.code != exit_ok && job.code != exit_incomplete)
+        cli::print_batch(job, false, false);
     if (job.code != exit_ok && job.code != exit_incomplete) {
         if (!job.batch) cli::print_failure(job);
         complain("baseline " + o.name + " not saved: every device it names must be read");
