@@ -116,20 +116,24 @@ const char *finding_word(audit_finding::kind k) {
 
 int print_inventory(const std::vector<journal_device> &devices, inventory_format format) {
     if (format == inventory_format::json) {
-        ordered list = ordered::array();
-        for (const journal_device &d : devices)
-            list.push_back({{"status", status_text(d)},
-                            {"family", d.family},
-                            {"device_id", d.device_id},
-                            {"device_name", d.name},
-                            {"ip_address", d.configured},
-                            {"answered_from", d.answered_from},
-                            {"firmware_version", d.firmware},
-                            {"first_seen", d.first_seen},
-                            {"last_seen", d.last_seen},
-                            {"settings", d.settings},
-                            {"settings_read", d.settings_time}});
-        fmt::print("{}\n", list.dump(2));
+        // One device at a time, as the list's items: 10,000 devices never
+        // make one text.
+        std::fputs("[", stdout);
+        for (size_t i = 0; i < devices.size(); ++i) {
+            const journal_device &d = devices[i];
+            const ordered item = {
+                {"status", status_text(d)},        {"family", d.family},
+                {"device_id", d.device_id},        {"device_name", d.name},
+                {"ip_address", d.configured},      {"answered_from", d.answered_from},
+                {"firmware_version", d.firmware},  {"first_seen", d.first_seen},
+                {"last_seen", d.last_seen},        {"settings", d.settings},
+                {"settings_read", d.settings_time}};
+            std::string text = item.dump(2);
+            for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3))
+                text.replace(at, 1, "\n  ");
+            fmt::print("{}\n  {}", i == 0 ? "" : ",", text);
+        }
+        std::fputs(devices.empty() ? "]\n" : "\n]\n", stdout);
     } else if (format == inventory_format::csv) {
         const char *serial[] = {"baud_rate", "parity", "data_bits", "stop_bits", "flow_control"};
         fmt::print(
