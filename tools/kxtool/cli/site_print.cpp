@@ -147,9 +147,11 @@ int print_inventory(const std::vector<journal_device> &devices, inventory_format
             for (const char *name : serial) {
                 const nlohmann::json v =
                     d.settings.is_object() ? d.settings.value(name, nlohmann::json()) : nullptr;
-                line += "," + (v.is_string()   ? csv(v.get<std::string>())
-                               : v.is_number() ? v.dump()
-                                               : std::string());
+                line += ',';
+                if (v.is_string())
+                    line += csv(v.get<std::string>());
+                else if (v.is_number())
+                    line += v.dump();
             }
             fmt::print("{},{},{},{}\r\n", line, d.first_seen, d.last_seen, d.settings_time);
         }
