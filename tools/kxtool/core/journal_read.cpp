@@ -19,6 +19,13 @@ bool address_before(const std::string &a, const std::string &b) {
     return ax ? x < y : a < b;
 }
 
+// SQL's LIMIT: every row for SIZE_MAX, on 32- and 64-bit hosts alike.
+int64_t row_limit(size_t limit) {
+    return static_cast<uint64_t>(limit) >= static_cast<uint64_t>(INT64_MAX)
+               ? INT64_MAX
+               : static_cast<int64_t>(limit);
+}
+
 }  // namespace
 
 std::vector<journal_device> journal::inventory() {
@@ -83,7 +90,7 @@ std::vector<journal_change> journal::history(const std::string &device, uint8_t 
                         "IN (SELECT device FROM places WHERE configured = ?1 OR answered_from = "
                         "?1)) AND (?2 = 0 OR d.family = ?2) ORDER BY c.id DESC LIMIT ?3");
     read.bind(1, device).bind(2, family);
-    read.bind(3, static_cast<int64_t>(std::min<size_t>(limit, INT64_MAX)));
+    read.bind(3, row_limit(limit));
     while (read.step()) {
         journal_change c;
         c.id = read.integer(0);
@@ -130,7 +137,7 @@ std::vector<journal_snapshot> journal::snapshots(uint8_t family, const std::stri
                         "s.device WHERE d.family = ?1 AND d.device_id = ?2 ORDER BY s.id DESC "
                         "LIMIT ?3");
     read.bind(1, family).bind(2, device_id);
-    read.bind(3, static_cast<int64_t>(std::min<size_t>(limit, INT64_MAX)));
+    read.bind(3, row_limit(limit));
     while (read.step())
         found.push_back({read.integer(0), read.text(1), read.text(2), read.text(3), read.text(4),
                          read.text(5), read.text(6), parsed(read.text(7))});
