@@ -6,6 +6,8 @@
 # takes the same headers); the tool tests are Python.
 linux_packages=(cmake make g++ libgtest-dev libgmock-dev iproute2 util-linux binutils pkg-config
                 libcli11-dev nlohmann-json3-dev libfmt-dev python3)
+# kxtool's site journal (SQLite) and local console (cpp-httplib).
+linux_packages+=(libsqlite3-dev libcpp-httplib-dev)
 # The dissector's test: tshark decodes a capture, python3 checks the result.
 linux_packages+=(tshark)
 # The Python package: its tests, its wheel, and a virtual environment to install it in.
