@@ -243,7 +243,13 @@ KXCONF_API int32_t KXCONF_CALL kxb_setting_parity(const char *ip_text, uint32_t 
 KXCONF_API int32_t KXCONF_CALL kxb_setting_databit(const char *ip_text, uint32_t data_bits);
 
 /* Generic: the family comes from the first byte of the record named for
-   each function; kx_search_* ask family A first, then family B. */
+   each function. kx_search_all asks every family the library speaks, in the
+   order kx_family_info lists them (family A first, then family B), and lists
+   their devices in that order. kx_search_one asks family A's probe first; a
+   device of a family that answers the probe in its own way (family B's "Q7")
+   is asked again in its family's protocol, and where the probe gets no
+   device's answer, each family whose devices do not answer it is asked in
+   its own protocol, in list order (with families A and B alone, none is). */
 KXCONF_API int32_t KXCONF_CALL kx_search_all(kx_device_record *records, int32_t *count);
 KXCONF_API int32_t KXCONF_CALL kx_search_one(const char *ip_text, kx_device_record *record);
 KXCONF_API int32_t KXCONF_CALL kx_login(const char *ip_text, const uint8_t *device_id,
@@ -263,15 +269,15 @@ KXCONF_API int32_t KXCONF_CALL kx_setting_parity(const char *ip_text, uint32_t p
 KXCONF_API int32_t KXCONF_CALL kx_setting_databit(const char *ip_text, uint32_t data_bits,
                                                   const void *family_record);
 
-/* Discovery of both families at once, the search a host should use: one
-   socket on local port 65281 sends the family B and the family A search
-   request to 255.255.255.255 and collects both families' answers until
+/* Discovery of every family at once, the search a host should use: one
+   socket on local port 65281 sends each family's search request (family B's,
+   then family A's) to 255.255.255.255 and collects every family's answers until
    300 ms pass without one (10 s at most). With KX_SEARCH_ALL_INTERFACES
    255.255.255.255 goes out of every up IPv4 adapter (so that a device whose
-   address fits no subnet of the host answers too), and both requests also go
+   address fits no subnet of the host answers too), and the requests also go
    to each adapter's directed broadcast address, computed from its address
    and netmask (adapters with a /31 or /32 prefix have none). Where the
-   system reports answers dropped from a full receive queue (Linux), both
+   system reports answers dropped from a full receive queue (Linux), the
    requests go out again as soon as the answers pause for 50 ms, at most
    four more times. Each device is listed once (same family and identifier:
    same device), in order of first answer. Nothing is written outside
@@ -308,6 +314,23 @@ KXCONF_API int32_t KXCONF_CALL kx_set_option(int32_t option, int32_t value);
 /* A short static English text for a result code ("login refused"); unknown
    codes get one too. Never null. */
 KXCONF_API const char *KXCONF_CALL kx_result_text(int32_t result);
+
+/* One family the library speaks, as kx_family_info tells it: 32 bytes. */
+#pragma pack(push, 1)
+typedef struct kx_family_record {
+    uint8_t family;       /* its code, the first byte of its records */
+    char letter;          /* what tools name it by: 'A', 'B', ... */
+    uint16_t device_port; /* the UDP port its devices listen on */
+    uint16_t record_size; /* bytes of its own settings record */
+    char name[26];        /* what its devices speak, NUL-terminated */
+} kx_family_record;
+#pragma pack(pop)
+
+/* The families the library speaks, index 0 up, in the order the searches
+   ask them. KX_OK with *record filled; KX_E_ARGUMENT for a null record or
+   an index past the last family (which ends a loop over them), with nothing
+   written. Sends nothing. */
+KXCONF_API int32_t KXCONF_CALL kx_family_info(int32_t index, kx_family_record *record);
 
 #ifdef __cplusplus
 }

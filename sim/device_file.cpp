@@ -245,7 +245,7 @@ std::string configure_b(device &target, const json &entry) {
 
 namespace {
 
-// "1 or 16": the codes of every family, as a device file may give them.
+// The codes of every family, as a device file may give them ("1 or 16").
 std::string family_codes() {
     std::string text;
     const auto all = families();

@@ -1,7 +1,8 @@
 // Simulated devices described in JSON, for kxsim --devices.
 //
 // The file is a list of objects, one per device: "address" (where it
-// answers), "family" (1 or 16), "device_id" (identifier text), and any of
+// answers), "family" (a family's code, families.h), "device_id"
+// (identifier text), and any of
 // the settings a backup by kxtool save holds, under the same names
 // ("device_name", "baud_rate", "password", ...). Settings left out keep the
 // simulator's defaults.

@@ -3,6 +3,8 @@
 // port and answer to family A's probe) shares that family's kind.
 #include "families.h"
 
+#include <cstdio>
+
 #include "device_a.h"
 #include "device_b.h"
 #include "device_file.h"
@@ -32,5 +34,30 @@ const family_entry family_list[] = {
 }  // namespace
 
 std::span<const family_entry> families() { return family_list; }
+
+const family_entry *family_by_code(int code) {
+    for (const family_entry &f : families())
+        if (f.wire.code == code) return &f;
+    return nullptr;
+}
+
+const family_entry *family_by_port(uint16_t port) {
+    for (const family_entry &f : families())
+        if (f.wire.port == port) return &f;
+    return nullptr;
+}
+
+bool identifier_bytes(const std::string &text, device_id_bytes &id) {
+    unsigned v[6];
+    char tail;
+    if (std::sscanf(text.c_str(), "%u.%u.%u.%u.%u.%u%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+                    &tail) != 6)
+        return false;
+    for (int i = 0; i < 6; ++i) {
+        if (v[i] > 255) return false;
+        id[i] = static_cast<uint8_t>(v[i]);
+    }
+    return true;
+}
 
 }  // namespace kxsim

@@ -45,9 +45,11 @@ bool is_count(const std::string &text) {
            text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// "--family-a N" or "--family-a ADDRESS[=ID]" as device objects.
+// "--family-a N" or "--family-a ADDRESS[=ID]" as devices, after those
+// listed already: an address's default identifier and name number it by its
+// position among them.
 std::string add_defaults(const std::vector<std::string> &values, const kxsim::family_entry &family,
-                         nlohmann::json &list) {
+                         std::vector<std::shared_ptr<kxsim::device>> &devices) {
     const std::string subnet = std::to_string(family.subnet);
     for (const std::string &value : values) {
         if (is_count(value)) {
@@ -55,18 +57,21 @@ std::string add_defaults(const std::vector<std::string> &values, const kxsim::fa
             if (count > most_per_family) return "at most 254 devices of each family";
             for (int i = 1; i <= count; ++i) {
                 const std::string n = std::to_string(i);
-                list.push_back({{"address", "127.0." + subnet + "." + n},
-                                {"family", family.wire.code},
-                                {"device_id", "0.16." + std::to_string(family.id_group) + ".0." +
-                                                  subnet + "." + n},
-                                {"device_name", std::string("SIM-") + family.letter + n}});
+                const kxsim::device_id_bytes id{
+                    0, 16, family.id_group, 0, family.subnet, static_cast<uint8_t>(i)};
+                devices.push_back(family.kind.make(family, "127.0." + subnet + "." + n, id,
+                                                   std::string("SIM-") + family.letter + n));
             }
             continue;
         }
         const size_t eq = value.find('=');
         nlohmann::json entry = {{"address", value.substr(0, eq)}, {"family", family.wire.code}};
         if (eq != std::string::npos) entry["device_id"] = value.substr(eq + 1);
-        list.push_back(entry);
+        std::string error;
+        auto d = kxsim::device_from_json(entry, devices.size() + 1, error);
+        if (!error.empty() || d == nullptr)
+            return "device " + std::to_string(devices.size() + 1) + ": " + error;
+        devices.push_back(std::move(d));
     }
     return {};
 }
@@ -169,17 +174,17 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    for (size_t i = 0; i < families.size(); ++i)
-        if (const std::string error = add_defaults(per_family[i], families[i], list);
-            !error.empty()) {
-            std::fprintf(stderr, "kxsim: %s\n", error.c_str());
-            return 2;
-        }
     std::vector<std::shared_ptr<kxsim::device>> devices;
     if (const std::string error = kxsim::devices_from_json(list, devices); !error.empty()) {
         std::fprintf(stderr, "kxsim: %s\n", error.c_str());
         return 2;
     }
+    for (size_t i = 0; i < families.size(); ++i)
+        if (const std::string error = add_defaults(per_family[i], families[i], devices);
+            !error.empty()) {
+            std::fprintf(stderr, "kxsim: %s\n", error.c_str());
+            return 2;
+        }
     if (devices.empty()) {
         std::fprintf(stderr, "kxsim: no devices (%s or --devices)\n", family_options.c_str());
         return 2;

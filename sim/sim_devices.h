@@ -1,4 +1,5 @@
-// Default devices for the demo.
+// A device of any family with the simulator's defaults, for the demo and
+// the tests.
 #pragma once
 
 #include <string>

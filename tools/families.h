@@ -1,13 +1,19 @@
-// What the tools know of each device family: its code and letter, the serial
-// speeds it carries, the range of every setting on it and the words its codes
-// go by. Adding a family to the tools is one entry in `families` below.
+// What the tools know of each device family. The library tells which
+// families there are and their facts (kx_family_info: code, letter, name,
+// device port, record size); the tools add one table per family they know:
+// the serial speeds it carries, the range of every setting on it, the words
+// its codes go by and how its devices behave. A family the library speaks
+// without a table here is shown and configured all the same, every setting
+// as wide as its field. Adding a family to the tools is one table in
+// `tables` below, where it needs words or ranges of its own.
 #pragma once
 
 #include <cstdint>
-#include <iterator>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "kxconf.h"
 
@@ -18,7 +24,8 @@ struct range {
 };
 
 // A setting the family carries: for a number the values it takes, for a
-// text its length. A setting a family does not list is one it lacks.
+// text its length. A setting a family's table does not list is one it
+// lacks; a family without a table carries every setting.
 struct limit {
     std::string_view field;
     range values;
@@ -35,13 +42,14 @@ struct field_words {
     std::span<const word> words;
 };
 
-struct family_traits {
+// The tools' table of one family, by its code.
+struct family_table {
     uint8_t code;
-    const char *letter;
     // The serial speeds in bit/s: a list, or every multiple of speed_step up
     // to speed_max when the list is empty.
     std::span<const uint32_t> speeds;
     uint32_t speed_step, speed_max;
+    // Empty: every setting, as wide as its field.
     std::span<const limit> limits;
     // Words for codes that only mean something on this family.
     std::span<const field_words> words;
@@ -67,6 +75,18 @@ struct family_traits {
     // too. kxtool first abandons any such write with the family's logout by
     // broadcast ("O"), which ends every device's conversation.
     bool write_closes_by_broadcast;
+    // Whether a device answers a read without a login, so that a search may
+    // read what the family's search answer leaves out (family A's firmware).
+    bool reads_without_login;
+};
+
+// A family as the library lists it, with the tools' table for it.
+struct family_traits : family_table {
+    char letter[2];        // "A"
+    std::string name;      // what its devices speak
+    uint16_t device_port;  // where they listen
+    uint16_t record_size;  // the family's own settings record
+    bool known;            // the tools have a table for it
 };
 
 namespace detail {
@@ -110,21 +130,51 @@ inline constexpr field_words words_b[] = {{"parity", parity_b}};
 
 inline constexpr uint8_t quick_parity_a[] = {0, 2, 1, 3, 4};
 
-}  // namespace detail
-
-inline constexpr family_traits families[] = {
-    {KX_FAMILY_A, "A", detail::speeds_a, 0, 0, detail::limits_a, detail::words_a,
-     detail::quick_parity_a, true, false, true},
-    {KX_FAMILY_B, "B", {}, 100, 6553500, detail::limits_b, detail::words_b, {}, true, true, false},
+inline constexpr family_table tables[] = {
+    {KX_FAMILY_A, speeds_a, 0, 0, limits_a, words_a, quick_parity_a, true, false, true, true},
+    {KX_FAMILY_B, {}, 100, 6553500, limits_b, words_b, {}, true, true, false, true},
 };
 
+// A family without a table: any speed, every setting as wide as its field,
+// and none of the behaviours above, which would have to be known.
+inline constexpr family_table unknown_table{0,  {},    1,     UINT32_MAX, {},   {},
+                                            {}, false, false, false,      false};
+
+}  // namespace detail
+
+// Every family the library speaks (kx_family_info), in its order, each with
+// its table; read once.
+inline std::span<const family_traits> families() {
+    static const std::vector<family_traits> list = [] {
+        std::vector<family_traits> out;
+        kx_family_record info;
+        for (int32_t i = 0; kx_family_info(i, &info) == KX_OK; ++i) {
+            family_traits f{};
+            static_cast<family_table &>(f) = detail::unknown_table;
+            for (const family_table &t : detail::tables)
+                if (t.code == info.family) {
+                    static_cast<family_table &>(f) = t;
+                    f.known = true;
+                }
+            f.code = info.family;
+            f.letter[0] = info.letter;
+            f.name.assign(info.name, strnlen(info.name, sizeof info.name));
+            f.device_port = info.device_port;
+            f.record_size = info.record_size;
+            out.push_back(std::move(f));
+        }
+        return out;
+    }();
+    return list;
+}
+
 inline const family_traits *family_by_code(uint32_t code) {
-    for (const family_traits &f : families)
+    for (const family_traits &f : families())
         if (f.code == code) return &f;
     return nullptr;
 }
 
-// "A" for family A; "?" for a code no entry names.
+// "A" for family A; "?" for a code no family has.
 inline const char *family_letter(uint32_t code) {
     const family_traits *f = family_by_code(code);
     return f != nullptr ? f->letter : "?";
@@ -135,9 +185,10 @@ inline const char *family_letter(uint32_t code) {
 template <typename Item>
 std::string every_family(Item &&item, const char *last) {
     std::string text;
-    for (size_t i = 0; i < std::size(families); ++i) {
-        if (i > 0) text += i + 1 < std::size(families) ? ", " : last;
-        text += item(families[i]);
+    const auto all = families();
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (i > 0) text += i + 1 < all.size() ? ", " : last;
+        text += item(all[i]);
     }
     return text;
 }

@@ -29,7 +29,7 @@ from .errors import (
     SocketError,
     Timeout,
 )
-from .values import BaudRate, DataBits, DeviceId, Family, Option, Parity
+from .values import BaudRate, DataBits, DeviceId, Family, FamilyInfo, Option, Parity, families
 
 try:
     from ._version import __version__
@@ -45,6 +45,7 @@ __all__ = [
     "Device",
     "DeviceId",
     "Family",
+    "FamilyInfo",
     "FieldChange",
     "IncompleteWarning",
     "Journal",
@@ -62,6 +63,7 @@ __all__ = [
     "Timeout",
     "crc16",
     "discover",
+    "families",
     "find",
     "library_path",
     "set_option",

@@ -25,7 +25,9 @@ from ._records import (
     device_record,
     device_values,
     login_record,
+    number_range,
     parity_code,
+    quick_parity,
     settings_from_record,
     settings_record,
 )
@@ -114,22 +116,15 @@ class Device:
         """Changes the parity at once, without a login; the answer is not
         checked to come from this device. Takes a Parity, a word ("even"),
         or the device's own code (an int, as in kxtool's files)."""
-        code = parity_code("parity", parity, self.family)
-        if self.family == Family.A:
-            # The quick setting carries the five codes that have words, in
-            # family B's numbering; the library turns it into the device's.
-            code = checked_number("parity", code, 0, 4, "a family A device's quick setting")
-            code = Parity.of_code(code, Family.A).code(Family.B)
-        else:
-            # A code of 255 would tell the device to keep its parity.
-            code = checked_number("parity", code, 0, 254, "a family B device")
+        code = quick_parity(parity_code("parity", parity, self.family), self.family)
         self._quick("parity", "kx_setting_parity", code)
 
     def set_data_bits(self, bits: Union[DataBits, int]) -> None:
         """Changes the number of data bits at once, without a login; the
         answer is not checked to come from this device."""
-        low = 7 if self.family == Family.A else 5
-        bits = checked_number("data bits", int(DataBits(bits)), low, 8, f"a family {self.family.name} device")
+        low, high = number_range("data_bits", self.family)
+        bits = checked_number("data bits", int(DataBits(bits)), low, high,
+                              f"a family {self.family.name} device")
         self._quick("data bits", "kx_setting_databit", bits)
 
     def _quick(self, what: str, name: str, value: int) -> None:
@@ -213,7 +208,7 @@ class Session:
 
 
 def discover(all_interfaces: bool = True, capacity: int = 1024, rounds: int = 1) -> List[Device]:
-    """Finds the devices of both families, each once, in order of first answer.
+    """Finds the devices of every family, each once, in order of first answer.
 
     all_interfaces: also search behind every network adapter (directed
     broadcasts), not only by 255.255.255.255. rounds: how many searches to
@@ -287,7 +282,7 @@ def _search_one(operation: str, address: IPv4Address) -> Device:
 
 
 def find(address: Union[str, IPv4Address], timeout: float = 1.0) -> Device:
-    """The device that answers at one address, of either family.
+    """The device that answers at one address, of any family.
 
     Asks again each time the library's wait ends (100 ms for a family A
     device) until an answer comes or timeout seconds have passed, so a slow

@@ -18,7 +18,7 @@ import struct
 import sys
 import threading
 from pathlib import Path
-from typing import Any, Callable, List, Optional
+from typing import Any, Callable, List, Optional, Tuple
 
 from . import _binary
 from .errors import LibraryError
@@ -153,6 +153,7 @@ _PROTOTYPES = {
     "kx_setting_databit": (_i32, [_text, _u32, _bytes]),
     "kx_set_option": (_i32, [_i32, _i32]),
     "kx_result_text": (ctypes.c_char_p, [_i32]),
+    "kx_family_info": (_i32, [_i32, _bytes]),
 }
 
 
@@ -165,6 +166,25 @@ def _declare(lib: ctypes.CDLL) -> None:
 
 def function(name: str) -> Callable[..., Any]:
     return getattr(library(), name)
+
+
+_FAMILY_RECORD = struct.Struct("<BcHH26s")  # kx_family_record: 32 bytes
+_families: Optional[List[Tuple[int, str, str, int, int]]] = None
+
+
+def families() -> List[Tuple[int, str, str, int, int]]:
+    """(code, letter, name, device port, record size) of every family the
+    library speaks, in its order (kx_family_info); read once."""
+    global _families
+    if _families is None:
+        found = []
+        record = ctypes.create_string_buffer(_FAMILY_RECORD.size)
+        while function("kx_family_info")(len(found), record) == 1:
+            code, letter, port, size, name = _FAMILY_RECORD.unpack(record.raw)
+            found.append((code, letter.decode("latin-1"), name.split(b"\0", 1)[0].decode("latin-1"),
+                          port, size))
+        _families = found
+    return _families
 
 
 def result_text(code: int) -> str:

@@ -3,14 +3,14 @@
 Offsets and widths are those of kxconf.h; numbers are little-endian. Texts
 end at a NUL inside their field or fill it; they are read as Latin-1, so each
 byte is one character and nothing is lost. Every value is checked against
-what the device's family carries before it is packed: a value that does not
+what the device's family carries (one table per family, _FAMILIES) before it is packed: a value that does not
 fit raises ValueError instead of being cut, rounded or replaced on the way.
 """
 
 from __future__ import annotations
 
 import struct
-from dataclasses import dataclass, fields
+from dataclasses import dataclass, field, fields
 from ipaddress import IPv4Address
 from typing import Any, Callable, Dict, Optional, Tuple, Union
 
@@ -19,9 +19,60 @@ from .values import BaudRate, DataBits, DeviceId, Family, Parity
 DEVICE_RECORD_SIZE = 258
 SETTINGS_RECORD_SIZE = 304
 
-# Family A keeps eight speeds; family B hundreds of bits per second in 16 bits.
-SPEEDS_A = (1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200)
-HUNDREDS_B_MOST = 0xFFFF
+
+@dataclass(frozen=True)
+class _Family:
+    """What one family's devices take, where that is less than the record's
+    fields hold: the longest text and the range of each number it names,
+    and its speeds. A family without a table here (one the library speaks,
+    kxconf.families()) takes whatever each field holds."""
+
+    texts: Dict[str, int] = field(default_factory=dict)
+    numbers: Dict[str, Tuple[int, int]] = field(default_factory=dict)
+    speeds: Tuple[int, ...] = ()  # the speeds it knows; empty: multiples of speed_step
+    speed_step: int = 1
+    speed_most: int = 0xFFFFFFFF
+    quick_speed_most: int = 0xFFFFFFFF  # what a quick setting may ask
+    # Texts printable, without the '|' and '/' that its protocol uses as
+    # separators (family A); otherwise any byte but NUL.
+    printable_texts: bool = False
+    # The argument a quick parity setting carries for each of the device's
+    # own codes, where it numbers them its own way (and carries no others);
+    # empty: the code itself, up to quick_parity_most.
+    quick_parity: Tuple[int, ...] = ()
+    quick_parity_most: int = 255
+
+
+_BYTE, _WORD, _FLAG, _DIGIT = (0, 255), (0, 65535), (0, 1), (0, 9)
+# Family B keeps hundreds of bits per second in 16 bits; a quick setting's
+# 0xFFFF hundreds means "leave the speed as it is".
+_HUNDREDS_B_MOST = 0xFFFF
+_FAMILIES = {
+    # Family A keeps its texts with room for a NUL, except dw_text, which may
+    # fill its 30 bytes; some settings are one digit; one stop bit.
+    Family.A: _Family(
+        texts={"on_text": 9, "password": 9, "device_name": 9, "firmware_version": 15},
+        numbers={"tp_value": _DIGIT, "rm_value": _DIGIT, "dhcp_enabled": _FLAG, "ww_flag": _FLAG,
+                 "dd_flag": _FLAG, "nb_flag": _FLAG, "parity": _DIGIT, "data_bits": (7, 8),
+                 "stop_bits": (1, 1), "flow_control": _FLAG},
+        speeds=(1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200),
+        printable_texts=True,
+        # The quick setting carries the five codes that have words in family
+        # B's numbering (odd and even swapped); the library turns it back.
+        quick_parity=(0, 2, 1, 3, 4)),
+    # Family B's texts may fill their fields; it has no nb_flag (reads give 0).
+    Family.B: _Family(
+        numbers={"dhcp_enabled": _FLAG, "ww_flag": _FLAG, "dd_flag": _FLAG, "nb_flag": (0, 0),
+                 "data_bits": (5, 8), "stop_bits": (1, 2)},
+        speed_step=100, speed_most=_HUNDREDS_B_MOST * 100,
+        quick_speed_most=(_HUNDREDS_B_MOST - 1) * 100,
+        quick_parity_most=254),  # 255 tells the device to keep its parity
+}
+_ANY_FAMILY = _Family()
+
+
+def family_table(family: Family) -> _Family:
+    return _FAMILIES.get(family, _ANY_FAMILY)
 
 
 def read_text(record: bytes, offset: int, width: int) -> str:
@@ -29,9 +80,8 @@ def read_text(record: bytes, offset: int, width: int) -> str:
 
 
 def text_bytes(name: str, value: object, longest: int, family: Optional[Family]) -> bytes:
-    """A text as the bytes of its field, at most longest of them. Texts for
-    a family A device are printable, without the '|' and '/' that its
-    protocol uses as separators; family B devices take any byte but NUL."""
+    """A text as the bytes of its field, at most longest of them, checked
+    against what a device of the family takes."""
     if not isinstance(value, str):
         raise ValueError(f"{name}: a text (str) is needed, not {value!r}")
     try:
@@ -41,7 +91,8 @@ def text_bytes(name: str, value: object, longest: int, family: Optional[Family])
     if b"\0" in encoded:
         raise ValueError(f"{name} {value!r}: a text cannot hold a NUL character")
     who = f"a family {family.name} device" if family is not None else "the field"
-    if family == Family.A and any(c in "|/" or ord(c) < 0x20 or ord(c) == 0x7F for c in value):
+    printable = family is not None and family_table(family).printable_texts
+    if printable and any(c in "|/" or ord(c) < 0x20 or ord(c) == 0x7F for c in value):
         raise ValueError(f"{name} {value!r}: {who} takes no control characters, '|' or '/'")
     if len(encoded) > longest:
         raise ValueError(f"{name} {value!r}: {who} takes at most {longest} characters")
@@ -77,44 +128,50 @@ def checked_number(name: str, value: object, low: int, high: int, who: str) -> i
 
 def checked_baud(name: str, value: object, family: Family, quick: bool = False) -> int:
     rate = int(BaudRate(value))
-    if family == Family.A:
-        if rate not in SPEEDS_A:
-            speeds = ", ".join(str(s) for s in SPEEDS_A)
-            raise ValueError(f"{name} {rate}: a family A device takes {speeds}")
+    table = family_table(family)
+    who = f"a family {family.name} device"
+    if table.speeds:
+        if rate not in table.speeds:
+            raise ValueError(f"{name} {rate}: {who} takes {', '.join(str(s) for s in table.speeds)}")
         return rate
-    # A quick setting's 0xFFFF hundreds means "leave the speed as it is".
-    most = (HUNDREDS_B_MOST - 1 if quick else HUNDREDS_B_MOST) * 100
-    if rate < 100 or rate % 100 != 0 or rate > most:
-        raise ValueError(f"{name} {rate}: a family B device takes multiples of 100 from 100 to {most}")
+    most = table.quick_speed_most if quick else table.speed_most
+    step = table.speed_step
+    if rate < step or rate % step != 0 or rate > most:
+        takes = f"multiples of {step} from {step}" if step > 1 else f"{step}"
+        raise ValueError(f"{name} {rate}: {who} takes {takes} to {most}")
     return rate
 
 
-@dataclass(frozen=True)
-class _Number:
-    """A numeric field: its place and the values each family carries."""
+def quick_parity(code: int, family: Family) -> int:
+    """The argument kx_setting_parity takes for a device's own parity code."""
+    table = family_table(family)
+    who = f"a family {family.name} device"
+    if table.quick_parity:
+        most = len(table.quick_parity) - 1
+        return table.quick_parity[checked_number("parity", code, 0, most, who + "'s quick setting")]
+    return checked_number("parity", code, 0, table.quick_parity_most, who)
 
-    offset: int
-    width: int
-    a: Tuple[int, int]
-    b: Tuple[int, int]
-    kind: Callable[[int], Any] = int
+
+def number_range(name: str, family: Family) -> Tuple[int, int]:
+    """The values a device of the family takes in a numeric field."""
+    _, width, _ = _NUMBERS[name]
+    return family_table(family).numbers.get(name, (0, (1 << (8 * width)) - 1))
 
 
-_TEXTS = {  # name: (offset, width, the most a family A device keeps)
-    # Family A keeps its texts with room for a NUL, except dw_text, which may
-    # fill its 30 bytes; family B's may fill their fields.
-    "on_text": (1, 10, 9),
-    "password": (11, 10, 9),
-    "device_name": (21, 10, 9),
-    "firmware_version": (31, 16, 15),
-    "dw_text": (170, 30, 30),
+_TEXTS = {  # name: (offset, width)
+    "on_text": (1, 10),
+    "password": (11, 10),
+    "device_name": (21, 10),
+    "firmware_version": (31, 16),
+    "dw_text": (170, 30),
 }
 
 
 def text_limit(name: str, family: Family) -> int:
     """The most characters a device of the family keeps in a text field."""
-    _, width, most_a = _TEXTS[name]
-    return most_a if family == Family.A else width
+    return family_table(family).texts.get(name, _TEXTS[name][1])
+
+
 _ADDRESSES = {  # name: offset; each 16 bytes of dotted text
     "ip_address": 70,
     "dest_ip": 88,
@@ -123,23 +180,22 @@ _ADDRESSES = {  # name: offset; each 16 bytes of dotted text
     "li_address": 138,
     "li_address_2": 154,
 }
-_BYTE, _WORD, _FLAG, _DIGIT = (0, 255), (0, 65535), (0, 1), (0, 9)
-_NUMBERS = {
-    "local_port": _Number(86, 2, _WORD, _WORD),
-    "dest_port": _Number(104, 2, _WORD, _WORD),
-    "tp_value": _Number(258, 1, _DIGIT, _BYTE),  # family A keeps one digit
-    "rm_value": _Number(259, 1, _DIGIT, _BYTE),
-    "dhcp_enabled": _Number(260, 1, _FLAG, _FLAG),
-    "ww_flag": _Number(261, 1, _FLAG, _FLAG),
-    "dd_flag": _Number(262, 1, _FLAG, _FLAG),
-    "nb_flag": _Number(263, 1, _FLAG, (0, 0)),  # family B has none; reads give 0
-    "keep_alive": _Number(264, 1, _BYTE, _BYTE),
-    "md_value": _Number(290, 1, _BYTE, _BYTE),
-    "ml_value": _Number(292, 2, _WORD, _WORD),
-    "parity": _Number(300, 1, _DIGIT, _BYTE),  # the device's own code; read_parity names it
-    "data_bits": _Number(301, 1, (7, 8), (5, 8), DataBits),
-    "stop_bits": _Number(302, 1, (1, 1), (1, 2)),  # family A: one stop bit
-    "flow_control": _Number(303, 1, _FLAG, _BYTE),
+_NUMBERS = {  # name: (offset, width, type)
+    "local_port": (86, 2, int),
+    "dest_port": (104, 2, int),
+    "tp_value": (258, 1, int),
+    "rm_value": (259, 1, int),
+    "dhcp_enabled": (260, 1, int),
+    "ww_flag": (261, 1, int),
+    "dd_flag": (262, 1, int),
+    "nb_flag": (263, 1, int),
+    "keep_alive": (264, 1, int),
+    "md_value": (290, 1, int),
+    "ml_value": (292, 2, int),
+    "parity": (300, 1, int),  # the device's own code; read_parity names it
+    "data_bits": (301, 1, DataBits),
+    "stop_bits": (302, 1, int),
+    "flow_control": (303, 1, int),
 }
 _BAUD_OFFSET = 296
 _ID_OFFSET = 64
@@ -225,12 +281,12 @@ def settings_from_record(record: bytes) -> Settings:
         "device_id": DeviceId(record[_ID_OFFSET : _ID_OFFSET + 6]),
         "baud_rate": BaudRate(struct.unpack_from("<I", record, _BAUD_OFFSET)[0]),
     }
-    for name, (offset, width, _) in _TEXTS.items():
+    for name, (offset, width) in _TEXTS.items():
         values[name] = read_text(record, offset, width)
     for name, offset in _ADDRESSES.items():
         values[name] = read_address(record, offset, name)
-    for name, n in _NUMBERS.items():
-        values[name] = n.kind(int.from_bytes(record[n.offset : n.offset + n.width], "little"))
+    for name, (offset, width, kind) in _NUMBERS.items():
+        values[name] = kind(int.from_bytes(record[offset : offset + width], "little"))
     values["parity"] = read_parity(values["parity"], values["family"])
     return Settings(**values)
 
@@ -246,20 +302,20 @@ def settings_record(settings: Settings, family: Family, device_id: DeviceId) -> 
     record = bytearray(SETTINGS_RECORD_SIZE)
     record[0] = family
     record[_ID_OFFSET : _ID_OFFSET + 6] = bytes(device_id)
-    for name, (offset, _, _) in _TEXTS.items():
+    for name, (offset, _) in _TEXTS.items():
         encoded = text_bytes(name, getattr(settings, name), text_limit(name, family), family)
         record[offset : offset + len(encoded)] = encoded
     for name, offset in _ADDRESSES.items():
         encoded = address_bytes(name, getattr(settings, name))
         record[offset : offset + len(encoded)] = encoded
     who = f"a family {family.name} device"
-    for name, n in _NUMBERS.items():
-        low, high = n.a if family == Family.A else n.b
+    for name, (offset, width, _) in _NUMBERS.items():
+        low, high = number_range(name, family)
         value = getattr(settings, name)
         if name == "parity":
             value = parity_code(name, value, family)
         value = checked_number(name, value, low, high, who)
-        record[n.offset : n.offset + n.width] = value.to_bytes(n.width, "little")
+        record[offset : offset + width] = value.to_bytes(width, "little")
     baud = checked_baud("baud_rate", settings.baud_rate, family)
     struct.pack_into("<I", record, _BAUD_OFFSET, baud)
     return bytes(record)

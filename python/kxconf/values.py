@@ -3,7 +3,8 @@
 from __future__ import annotations
 
 import enum
-from typing import Union
+from dataclasses import dataclass
+from typing import List, Union
 
 
 class DeviceId:
@@ -50,20 +51,36 @@ class DeviceId:
 
 class Family(enum.IntEnum):
     """The device family, the first byte of every record. ``str()`` gives its
-    letter, and a family equals its letter: ``device.family == "B"``."""
+    letter, and a family equals its letter: ``device.family == "B"``.
+
+    A and B are named here; every other family the library speaks (see
+    kxconf.families()) is a member too, named by the letter the library
+    gives it, and a code no family has is one named CODE_n, so whatever a
+    record holds can be read."""
 
     A = 1  # text command protocol
     B = 16  # binary packet protocol
 
     @classmethod
     def _missing_(cls, value: object) -> object:
-        return cls._of_letter(value) if isinstance(value, str) else None
+        if isinstance(value, str):
+            return cls._of_letter(value)
+        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= 0xFF:
+            return None  # Enum raises ValueError
+        letter = next((f[1] for f in _library_families() if f[0] == value), None)
+        member = int.__new__(cls, value)
+        member._name_ = letter or f"CODE_{value}"
+        member._value_ = value
+        return cls._value2member_map_.setdefault(value, member)
 
     @classmethod
     def _of_letter(cls, text: str) -> Family:
+        listed = {f[1]: f[0] for f in _library_families()}
         member = cls.__members__.get(text.upper()) if len(text) == 1 else None
+        if member is None and len(text) == 1 and text.upper() in listed:
+            member = cls(listed[text.upper()])
         if member is None:
-            letters = " or ".join(repr(name) for name in cls.__members__)
+            letters = " or ".join(repr(name) for name in sorted(set(cls.__members__) | set(listed)))
             raise ValueError(f"{text!r} is not a device family (the letters are {letters})")
         return member
 
@@ -168,14 +185,18 @@ class Parity(str, enum.Enum):
     @classmethod
     def of_code(cls, code: int, family: Family) -> Parity:
         """The parity of a device's own code; ValueError for a code without a word."""
-        for parity, known in _PARITY_CODES[Family(family)].items():
+        for parity, known in _PARITY_CODES.get(Family(family), {}).items():
             if known == code:
                 return parity
         raise ValueError(f"parity code {code}: a family {Family(family)} device's code without a word")
 
     def code(self, family: Family) -> int:
         """The code a device of the family stores for this parity."""
-        return _PARITY_CODES[Family(family)][self]
+        codes = _PARITY_CODES.get(Family(family))
+        if codes is None:
+            raise ValueError(f"parity {self.value}: a family {Family(family)} device's parity codes have "
+                             f"no words; give the device's own code")
+        return codes[self]
 
     def __str__(self) -> str:
         return self.value
@@ -198,8 +219,39 @@ class Parity(str, enum.Enum):
         return hash(self.value)
 
 
-# Each family's own parity codes. Family B's are also the quick setting's
-# argument on either family: the library turns it into a family A device's own.
+@dataclass(frozen=True)
+class FamilyInfo:
+    """A family as the library tells it (kx_family_info)."""
+
+    family: Family
+    letter: str
+    name: str  # what its devices speak
+    device_port: int  # the UDP port its devices listen on
+    record_size: int  # bytes of its own settings record
+
+
+def families() -> List[FamilyInfo]:
+    """Every family the library speaks, in the order its searches ask them."""
+    from . import _library
+
+    return [FamilyInfo(Family(code), letter, name, port, size)
+            for code, letter, name, port, size in _library.families()]
+
+
+def _library_families() -> list:
+    """The families the library speaks, or none where it cannot be loaded."""
+    from . import _library
+    from .errors import LibraryError
+
+    try:
+        return _library.families()
+    except LibraryError:
+        return []
+
+
+# Each family's own parity codes, where it has words for them. Family B's are
+# also the quick setting's argument on family A: the library turns it into a
+# family A device's own.
 _PARITY_CODES = {
     Family.A: {Parity.NONE: 0, Parity.EVEN: 1, Parity.ODD: 2, Parity.MARK: 3, Parity.SPACE: 4},
     Family.B: {Parity.NONE: 0, Parity.ODD: 1, Parity.EVEN: 2, Parity.MARK: 3, Parity.SPACE: 4},

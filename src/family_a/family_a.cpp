@@ -6,10 +6,41 @@
 #include "family_a/discovery_a.h"
 #include "family_a/mapping_a.h"
 #include "frame/convert.h"
+#include "frame/record_pin.h"
 
 namespace kx {
 namespace {
 
+// The family's settings record as hosts read it.
+static_assert(sizeof(kxa_settings_record) == 244);
+KX_PIN(kxa_settings_record, family, 0);
+KX_PIN(kxa_settings_record, device_name, 1);
+KX_PIN(kxa_settings_record, device_id_text, 11);
+KX_PIN(kxa_settings_record, ip_address, 41);
+KX_PIN(kxa_settings_record, local_port, 61);
+KX_PIN(kxa_settings_record, dest_ip, 63);
+KX_PIN(kxa_settings_record, dest_port, 83);
+KX_PIN(kxa_settings_record, subnet_mask, 85);
+KX_PIN(kxa_settings_record, gateway, 105);
+KX_PIN(kxa_settings_record, tp_value, 125);
+KX_PIN(kxa_settings_record, rm_value, 126);
+KX_PIN(kxa_settings_record, dhcp_enabled, 127);
+KX_PIN(kxa_settings_record, baud_code, 128);
+KX_PIN(kxa_settings_record, parity, 129);
+KX_PIN(kxa_settings_record, data_bits, 130);
+KX_PIN(kxa_settings_record, flow_control, 131);
+KX_PIN(kxa_settings_record, md_value, 132);
+KX_PIN(kxa_settings_record, ml_value, 133);
+KX_PIN(kxa_settings_record, keep_alive, 135);
+KX_PIN(kxa_settings_record, firmware_version, 136);
+KX_PIN(kxa_settings_record, on_text, 151);
+KX_PIN(kxa_settings_record, password, 161);
+KX_PIN(kxa_settings_record, ww_flag, 171);
+KX_PIN(kxa_settings_record, dd_flag, 172);
+KX_PIN(kxa_settings_record, li_address, 173);
+KX_PIN(kxa_settings_record, li_address_2, 193);
+KX_PIN(kxa_settings_record, dw_text, 213);
+KX_PIN(kxa_settings_record, nb_flag, 243);
 static_assert(sizeof(kxa_settings_record) <= family_record_room);
 
 // Room for the longest identifier text, with some to spare.
@@ -71,7 +102,10 @@ int32_t set_data_bits(const family_ops &, const char *ip_text, uint32_t data_bit
 
 constinit const family_ops family_a_ops = {
     .code = KX_FAMILY_A,
+    .letter = 'A',
+    .name = "tagged text commands",
     .device_port = family_a_port,
+    .record_size = sizeof(kxa_settings_record),
     .search_one_wait_ms = search_one_wait_a_ms,
     .search_request = search_request_datagram_a,
     .parse_answer = parse_answer_a,

@@ -1,6 +1,6 @@
 // Family B's facts, and its entry in the family table. A family that speaks
-// family B's protocol with a family code, a port and an answer to family A's
-// probe of its own builds its entry with family_ops_b as well.
+// family B's protocol with a family code, a letter, a port and an answer to
+// family A's probe of its own builds its entry with family_ops_b as well.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +19,14 @@ namespace kx {
 constexpr uint16_t family_b_port = 65280;
 
 // The table entry of a family of family B's protocol.
-constexpr family_ops family_ops_b(uint8_t code, uint16_t port, std::string_view probe_answer) {
+constexpr family_ops family_ops_b(uint8_t code, char letter, uint16_t port,
+                                  std::string_view probe_answer) {
     return {
         .code = code,
+        .letter = letter,
+        .name = "binary packets",
         .device_port = port,
+        .record_size = sizeof(kxb_settings_record),
         .search_one_wait_ms = reply_wait_ms,
         .search_request = search_request_datagram_b,
         .parse_answer = parse_answer_b,

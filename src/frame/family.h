@@ -39,8 +39,13 @@ struct search_one_outcome {
 };
 
 struct family_ops {
-    uint8_t code;            // KX_FAMILY_*, the first byte of every record of the family
+    uint8_t code;  // KX_FAMILY_*, the first byte of every record of the family
+    // What kx_family_info tells a host: the letter tools name the family
+    // by, and in a few words what its devices speak.
+    char letter;
+    std::string_view name;
     uint16_t device_port;    // where its devices listen
+    uint16_t record_size;    // its own settings record, in bytes
     int search_one_wait_ms;  // how long the single-device search waits for its answer
 
     request_datagram (*search_request)();
@@ -56,7 +61,8 @@ struct family_ops {
     // How the family's devices answer the single-device probe of the list's
     // first family, if they do: with a datagram that begins with these bytes
     // (family B: "Q7"). kx_search_one then asks again in this family's
-    // protocol.
+    // protocol; a family whose devices do not answer the probe (empty) is
+    // asked in its own when the probe gets no answer.
     std::string_view probe_answer;
     // One device by address: KX_OK with the record filled; from the list's
     // first family also the code of the family whose device answered.

@@ -40,6 +40,18 @@ KXCONF_API int32_t KXCONF_CALL kx_search_one(const char *ip_text, kx_device_reco
     const family_ops *other = family_by_code(outcome.result);
     if (other != nullptr && other != &first)
         return other->search_one(*other, ip_text, record).result;
+    // The devices of a family that do not answer the probe are asked in
+    // their own protocol; one that fills the record is the answer.
+    for (const family_ops *family : family_list) {
+        if (family == &first || !family->probe_answer.empty()) continue;
+        kx_device_record found{};
+        const search_one_outcome own = family->search_one(*family, ip_text, &found);
+        if (own.socket_failed) return KX_E_SOCKET;
+        if (own.result == KX_OK) {
+            *record = found;
+            return KX_OK;
+        }
+    }
     return KX_E_TIMEOUT;
 }
 

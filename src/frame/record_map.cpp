@@ -98,7 +98,7 @@ void map_record(const record_map &map, toward direction, const uint8_t *from, ui
                     target[0] = code_of_rate(map.speeds, load<uint32_t>(source));
                 break;
             case map_kind::generic_fixed:
-                if (to_generic) target[0] = f.value;
+                if (to_generic) std::memset(target, f.value, f.generic_width);
                 break;
             case map_kind::fixed:
                 target[0] = f.value;

@@ -17,7 +17,7 @@ enum class map_kind : uint8_t {
     id_text,         // family: identifier text of family_width; generic: 6 bytes
     speed_hundreds,  // family: 16-bit speed / 100; generic: 32-bit bits per second
     speed_code,      // family: 8-bit code into the speed list; generic: 32-bit bits per second
-    generic_fixed,   // generic side set to value; the family side has no such field
+    generic_fixed,   // every byte of the generic side set to value; the family has no such field
     fixed,           // both sides set to value
 };
 

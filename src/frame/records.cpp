@@ -1,11 +1,8 @@
-// Layouts of the records that cross the interface. Host applications read
-// these fields at fixed offsets, so any drift must stop the build.
-#include <cstddef>
-
+// Layouts of the generic records that cross the interface. Host
+// applications read these fields at fixed offsets, so any drift must stop
+// the build; each family pins its own record in its folder.
+#include "frame/record_pin.h"
 #include "kxconf.h"
-
-#define KX_PIN(type, field, offset) \
-    static_assert(offsetof(type, field) == (offset), #type "." #field)
 
 static_assert(sizeof(kx_device_record) == 258);
 KX_PIN(kx_device_record, family, 0);
@@ -58,68 +55,9 @@ KX_PIN(kx_settings_record, data_bits, 301);
 KX_PIN(kx_settings_record, stop_bits, 302);
 KX_PIN(kx_settings_record, flow_control, 303);
 
-static_assert(sizeof(kxa_settings_record) == 244);
-KX_PIN(kxa_settings_record, family, 0);
-KX_PIN(kxa_settings_record, device_name, 1);
-KX_PIN(kxa_settings_record, device_id_text, 11);
-KX_PIN(kxa_settings_record, ip_address, 41);
-KX_PIN(kxa_settings_record, local_port, 61);
-KX_PIN(kxa_settings_record, dest_ip, 63);
-KX_PIN(kxa_settings_record, dest_port, 83);
-KX_PIN(kxa_settings_record, subnet_mask, 85);
-KX_PIN(kxa_settings_record, gateway, 105);
-KX_PIN(kxa_settings_record, tp_value, 125);
-KX_PIN(kxa_settings_record, rm_value, 126);
-KX_PIN(kxa_settings_record, dhcp_enabled, 127);
-KX_PIN(kxa_settings_record, baud_code, 128);
-KX_PIN(kxa_settings_record, parity, 129);
-KX_PIN(kxa_settings_record, data_bits, 130);
-KX_PIN(kxa_settings_record, flow_control, 131);
-KX_PIN(kxa_settings_record, md_value, 132);
-KX_PIN(kxa_settings_record, ml_value, 133);
-KX_PIN(kxa_settings_record, keep_alive, 135);
-KX_PIN(kxa_settings_record, firmware_version, 136);
-KX_PIN(kxa_settings_record, on_text, 151);
-KX_PIN(kxa_settings_record, password, 161);
-KX_PIN(kxa_settings_record, ww_flag, 171);
-KX_PIN(kxa_settings_record, dd_flag, 172);
-KX_PIN(kxa_settings_record, li_address, 173);
-KX_PIN(kxa_settings_record, li_address_2, 193);
-KX_PIN(kxa_settings_record, dw_text, 213);
-KX_PIN(kxa_settings_record, nb_flag, 243);
-
-static_assert(sizeof(kxb_settings_record) == 148);
-KX_PIN(kxb_settings_record, family, 0);
-KX_PIN(kxb_settings_record, reserved_1, 1);
-KX_PIN(kxb_settings_record, device_id, 4);
-KX_PIN(kxb_settings_record, reserved_10, 10);
-KX_PIN(kxb_settings_record, device_name, 12);
-KX_PIN(kxb_settings_record, reserved_22, 22);
-KX_PIN(kxb_settings_record, firmware_version, 28);
-KX_PIN(kxb_settings_record, ip_address, 44);
-KX_PIN(kxb_settings_record, subnet_mask, 48);
-KX_PIN(kxb_settings_record, gateway, 52);
-KX_PIN(kxb_settings_record, local_port, 56);
-KX_PIN(kxb_settings_record, rm_value, 58);
-KX_PIN(kxb_settings_record, dhcp_enabled, 59);
-KX_PIN(kxb_settings_record, dest_ip, 60);
-KX_PIN(kxb_settings_record, dest_port, 64);
-KX_PIN(kxb_settings_record, tp_value, 66);
-KX_PIN(kxb_settings_record, ww_flag, 67);
-KX_PIN(kxb_settings_record, dd_flag, 68);
-KX_PIN(kxb_settings_record, reserved_69, 69);
-KX_PIN(kxb_settings_record, li_address, 72);
-KX_PIN(kxb_settings_record, li_address_2, 76);
-KX_PIN(kxb_settings_record, dw_text, 80);
-KX_PIN(kxb_settings_record, reserved_110, 110);
-KX_PIN(kxb_settings_record, ml_value, 116);
-KX_PIN(kxb_settings_record, md_value, 118);
-KX_PIN(kxb_settings_record, keep_alive, 119);
-KX_PIN(kxb_settings_record, baud_hundreds, 120);
-KX_PIN(kxb_settings_record, reserved_122, 122);
-KX_PIN(kxb_settings_record, data_bits, 124);
-KX_PIN(kxb_settings_record, parity, 125);
-KX_PIN(kxb_settings_record, stop_bits, 126);
-KX_PIN(kxb_settings_record, flow_control, 127);
-KX_PIN(kxb_settings_record, on_text, 128);
-KX_PIN(kxb_settings_record, password, 138);
+static_assert(sizeof(kx_family_record) == 32);
+KX_PIN(kx_family_record, family, 0);
+KX_PIN(kx_family_record, letter, 1);
+KX_PIN(kx_family_record, device_port, 2);
+KX_PIN(kx_family_record, record_size, 4);
+KX_PIN(kx_family_record, name, 6);

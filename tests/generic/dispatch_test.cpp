@@ -9,6 +9,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "kxconf.h"
 #include "lan.h"
 #include "support/records.h"
+#include "support/settings_b.h"
 #include "support/trace.h"
 
 namespace {
@@ -86,35 +88,28 @@ kxsim::device_a &add_device_a(kxsim::lan &lan) {
 
 kxsim::device_b &add_device_b(kxsim::lan &lan) {
     auto &dev = lan.add<kxsim::device_b>(ip_b, id_b, "BRAVO");
-    kxsim::settings_b s = dev.settings();
-    s.firmware = kxsim::text_field<16>("B-2.03-sixteen-c");
-    s.mask = {255, 255, 0, 0};
-    s.gateway = {127, 0, 0, 254};
-    s.local_port = 40001;
-    s.rm = 3;
-    s.dhcp = 1;
-    s.dest_ip = {127, 0, 0, 9};
-    s.dest_port = 6001;
-    s.tp = 7;
-    s.ww = 1;
-    s.dd = 1;
-    s.li = {10, 1, 2, 3};
-    s.li2 = {10, 1, 2, 4};
-    s.dw_text = kxsim::text_field<30>("bravo dw");
-    s.ml = 512;
-    s.md = 9;
-    s.keep_alive = 120;
-    s.baud_hundreds = 576;
-    s.data_bits = 7;
-    s.parity = 3;
-    s.stop_bits = 2;
-    s.flow = 1;
-    s.on_text = kxsim::text_field<10>("b-on");
-    s.password = kxsim::text_field<10>("pw-b");
-    dev.set_settings(s);
+    dev.set_settings(kxtest::distinct_settings_b(id_b, {127, 0, 0, 3}, "BRAVO"));
     return dev;
 }
 
+TEST(GenericDispatch, TheLibraryListsFamilyAThenFamilyBAndNothingPast) {
+    kx_family_record info = filled<kx_family_record>(0xEE);
+    ASSERT_EQ(kx_family_info(0, &info), KX_OK);
+    EXPECT_EQ((std::tuple{info.family, info.letter, uint16_t{info.device_port},
+                          uint16_t{info.record_size}, std::string(info.name)}),
+              (std::tuple{uint8_t{1}, 'A', uint16_t{65535}, uint16_t{244},
+                          std::string("tagged text commands")}));
+    ASSERT_EQ(kx_family_info(1, &info), KX_OK);
+    EXPECT_EQ((std::tuple{info.family, info.letter, uint16_t{info.device_port},
+                          uint16_t{info.record_size}, std::string(info.name)}),
+              (std::tuple{uint8_t{16}, 'B', uint16_t{65280}, uint16_t{148},
+                          std::string("binary packets")}));
+    // Past the end, before the start or without a record: nothing written.
+    const kx_family_record before = info;
+    for (int32_t index : {2, -1, INT32_MAX}) EXPECT_EQ(kx_family_info(index, &info), KX_E_ARGUMENT);
+    EXPECT_TRUE(same(info, before));
+    EXPECT_EQ(kx_family_info(0, nullptr), KX_E_ARGUMENT);
+}
 // ---------------------------------------------------------------- dispatch
 
 TEST(GenericDispatch, AnUnknownFamilySendsNothing) {
@@ -245,9 +240,9 @@ TEST(GenericSearchAll, ListsFamilyADevicesFirstThenFamilyB) {
     }
     // Room past the last device is left alone.
     EXPECT_EQ(records[4].family, 0xEE);
-    // One family A probe, then one family B search, both broadcast.
+    // One search per family, broadcast: family A's probe, then family B's.
     const auto trace = lan.received();
-    ASSERT_EQ(trace.size(), 2u);
+    ASSERT_EQ(trace.size(), kxtest::family_count());
     EXPECT_EQ(trace[0].destination_port, kxsim::family_a_port);
     EXPECT_EQ(trace[0].text(), "X");
     EXPECT_EQ(trace[1].destination_port, kxsim::family_b_port);
@@ -289,8 +284,8 @@ TEST(GenericSearchOne, AsksAFamilyBDeviceAgainInItsOwnProtocol) {
     EXPECT_EQ(std::memcmp(record.device_id, id_b.data(), 6), 0);
     EXPECT_EQ(std::string(record.device_name, 5), "BRAVO");
     EXPECT_STREQ(record.ip_address, ip_b);
-    EXPECT_EQ(uint16_t{record.local_port}, 40001);
-    EXPECT_EQ(std::string(record.firmware_version, 16), "B-2.03-sixteen-c");
+    EXPECT_EQ(uint16_t{record.local_port}, 0x1234);
+    EXPECT_EQ(std::string(record.firmware_version, 16), "B-9.99-firmware!");
     EXPECT_EQ(record.reserved_132[0], 0);  // cleared by the family A search
     const auto trace = lan.received();
     ASSERT_EQ(trace.size(), 2u);
@@ -466,7 +461,7 @@ TEST(GenericCycle, FamilyBCarriesEveryFieldAndChangesOnlyTheChangedOne) {
     auto &dev = add_device_b(lan);
     kx_device_record device;
     ASSERT_EQ(kx_search_one(ip_b, &device), KX_OK);
-    const kx_settings_record login = login_record(device.family, "pw-b");
+    const kx_settings_record login = login_record(device.family, "pass-word!");
     ASSERT_EQ(kx_login(device.ip_address, device.device_id, &login), KX_OK);
     EXPECT_TRUE(dev.logged_in());
 
@@ -474,31 +469,31 @@ TEST(GenericCycle, FamilyBCarriesEveryFieldAndChangesOnlyTheChangedOne) {
     g.nb_flag = 1;
     ASSERT_EQ(kx_read_setting(device.ip_address, device.device_id, &g, &device), KX_OK);
     EXPECT_EQ(g.family, KX_FAMILY_B);
-    EXPECT_STREQ(g.on_text, "b-on");
-    EXPECT_STREQ(g.password, "pw-b");
+    EXPECT_EQ(std::string(g.on_text, 10), "on-text-10");
+    EXPECT_EQ(std::string(g.password, 10), "pass-word!");
     EXPECT_STREQ(g.device_name, "BRAVO");
-    EXPECT_EQ(std::string(g.firmware_version, 16), "B-2.03-sixteen-c");
+    EXPECT_EQ(std::string(g.firmware_version, 16), "B-9.99-firmware!");
     EXPECT_EQ(std::memcmp(g.device_id, id_b.data(), 6), 0);
     EXPECT_STREQ(g.ip_address, ip_b);
-    EXPECT_EQ(uint16_t{g.local_port}, 40001);
-    EXPECT_STREQ(g.dest_ip, "127.0.0.9");
-    EXPECT_EQ(uint16_t{g.dest_port}, 6001);
-    EXPECT_STREQ(g.subnet_mask, "255.255.0.0");
-    EXPECT_STREQ(g.gateway, "127.0.0.254");
-    EXPECT_STREQ(g.li_address, "10.1.2.3");
-    EXPECT_STREQ(g.li_address_2, "10.1.2.4");
-    EXPECT_STREQ(g.dw_text, "bravo dw");
-    EXPECT_EQ(g.tp_value, 7);
-    EXPECT_EQ(g.rm_value, 3);
+    EXPECT_EQ(uint16_t{g.local_port}, 0x1234);
+    EXPECT_STREQ(g.dest_ip, "10.20.30.40");
+    EXPECT_EQ(uint16_t{g.dest_port}, 0xBEEF);
+    EXPECT_STREQ(g.subnet_mask, "255.255.254.0");
+    EXPECT_STREQ(g.gateway, "127.0.0.1");
+    EXPECT_STREQ(g.li_address, "172.16.5.6");
+    EXPECT_STREQ(g.li_address_2, "172.16.7.8");
+    EXPECT_EQ(std::string(g.dw_text, 30), "a dw text of thirty characters");
+    EXPECT_EQ(g.tp_value, 0x22);
+    EXPECT_EQ(g.rm_value, 0x21);
     EXPECT_EQ(g.dhcp_enabled, 1);
-    EXPECT_EQ(g.ww_flag, 1);
-    EXPECT_EQ(g.dd_flag, 1);
+    EXPECT_EQ(g.ww_flag, 0x23);
+    EXPECT_EQ(g.dd_flag, 0x24);
     EXPECT_EQ(g.nb_flag, 0);
-    EXPECT_EQ(g.keep_alive, 120);
-    EXPECT_EQ(g.md_value, 9);
-    EXPECT_EQ(uint16_t{g.ml_value}, 512);
-    EXPECT_EQ(uint32_t{g.baud_rate}, 57600u);
-    EXPECT_EQ(g.parity, 3);
+    EXPECT_EQ(g.keep_alive, 0x26);
+    EXPECT_EQ(g.md_value, 0x25);
+    EXPECT_EQ(uint16_t{g.ml_value}, 0x0A0B);
+    EXPECT_EQ(uint32_t{g.baud_rate}, 115200u);
+    EXPECT_EQ(g.parity, 2);
     EXPECT_EQ(g.data_bits, 7);
     EXPECT_EQ(g.stop_bits, 2);
     EXPECT_EQ(g.flow_control, 1);
@@ -518,10 +513,10 @@ TEST(GenericCycle, FamilyBCarriesEveryFieldAndChangesOnlyTheChangedOne) {
     g.nb_flag = 0;
     EXPECT_TRUE(same(again, g));
 
-    ASSERT_EQ(kx_setting_baud(device.ip_address, 115200, &device), KX_OK);
-    EXPECT_EQ(dev.settings().baud_hundreds, 1152);
+    ASSERT_EQ(kx_setting_baud(device.ip_address, 57600, &device), KX_OK);
+    EXPECT_EQ(dev.settings().baud_hundreds, 576);
     ASSERT_EQ(kx_read_setting(device.ip_address, device.device_id, &again, &device), KX_OK);
-    EXPECT_EQ(uint32_t{again.baud_rate}, 115200u);
+    EXPECT_EQ(uint32_t{again.baud_rate}, 57600u);
     again.baud_rate = g.baud_rate;
     EXPECT_TRUE(same(again, g));
 

@@ -15,6 +15,7 @@
 #include "device_a.h"
 #include "kxconf.h"
 #include "lan.h"
+#include "support/settings_b.h"
 
 namespace {
 
@@ -235,30 +236,7 @@ TEST_F(DeviceB, LoginChecksIdentifierAndPasswordAndLogoutEndsIt) {
 }
 
 TEST_F(DeviceB, ReadAnswersOpcode11WithEveryFieldAtItsOffset) {
-    kxsim::settings_b s = first.settings();
-    s.mask = {255, 255, 254, 0};
-    s.gateway = {10, 1, 2, 254};
-    s.local_port = 0x1234;
-    s.rm = 5;
-    s.dhcp = 1;
-    s.dest_ip = {10, 9, 8, 7};
-    s.dest_port = 0xABCD;
-    s.tp = 6;
-    s.ww = 7;
-    s.dd = 8;
-    s.li = {1, 2, 3, 4};
-    s.li2 = {5, 6, 7, 8};
-    s.dw_text = kxsim::text_field<30>("dw-text");
-    s.ml = 0x0102;
-    s.md = 9;
-    s.keep_alive = 10;
-    s.baud_hundreds = 1152;
-    s.data_bits = 7;
-    s.parity = 2;
-    s.stop_bits = 11;
-    s.flow = 12;
-    s.on_text = kxsim::text_field<10>("on-text");
-    s.password = kxsim::text_field<10>("pw");
+    const kxsim::settings_b s = kxtest::distinct_settings_b(first_id);
     first.set_settings(s);
 
     for (uint8_t opcode : {11, 13}) {
@@ -273,17 +251,17 @@ TEST_F(DeviceB, ReadAnswersOpcode11WithEveryFieldAtItsOffset) {
         EXPECT_EQ((*reply)[8], 11);
         EXPECT_EQ((*reply)[9], 16);
         bytes p = unscrambled(*reply);
-        EXPECT_EQ(bytes(p.begin() + 56, p.begin() + 64), (bytes{255, 255, 254, 0, 10, 1, 2, 254}));
+        EXPECT_EQ(bytes(p.begin() + 56, p.begin() + 64), (bytes{255, 255, 254, 0, 127, 0, 0, 1}));
         EXPECT_EQ(bytes(p.begin() + 64, p.begin() + 76),
-                  (bytes{0x12, 0x34, 5, 1, 10, 9, 8, 7, 0xAB, 0xCD, 6, 7}));
-        EXPECT_EQ(p[76], 8);
-        EXPECT_EQ(bytes(p.begin() + 80, p.begin() + 88), (bytes{1, 2, 3, 4, 5, 6, 7, 8}));
-        EXPECT_EQ(std::string(p.begin() + 88, p.begin() + 95), "dw-text");
+                  (bytes{0x12, 0x34, 0x21, 1, 10, 20, 30, 40, 0xBE, 0xEF, 0x22, 0x23}));
+        EXPECT_EQ(p[76], 0x24);
+        EXPECT_EQ(bytes(p.begin() + 80, p.begin() + 88), (bytes{172, 16, 5, 6, 172, 16, 7, 8}));
+        EXPECT_EQ(std::string(p.begin() + 88, p.begin() + 118), "a dw text of thirty characters");
         EXPECT_EQ(bytes(p.begin() + 124, p.begin() + 136),
-                  (bytes{0x02, 0x01, 9, 10, 0x80, 0x04, 0, 0, 7, 2, 11, 12}));
-        EXPECT_EQ(std::string(p.begin() + 136, p.begin() + 143), "on-text");
-        EXPECT_EQ(std::string(p.begin() + 146, p.begin() + 148), "pw");
-        EXPECT_EQ(std::string(p.begin() + 36, p.begin() + 42), "B-2.03");
+                  (bytes{0x0B, 0x0A, 0x25, 0x26, 0x80, 0x04, 0, 0, 7, 2, 2, 1}));
+        EXPECT_EQ(std::string(p.begin() + 136, p.begin() + 146), "on-text-10");
+        EXPECT_EQ(std::string(p.begin() + 146, p.begin() + 156), "pass-word!");
+        EXPECT_EQ(std::string(p.begin() + 36, p.begin() + 42), "B-9.99");
         EXPECT_EQ(kxsim::packet_b::decode_settings(*reply), s);
     }
 }

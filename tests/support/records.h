@@ -31,6 +31,15 @@ inline kx_settings_record login_record(uint8_t family, const std::string &passwo
     return r;
 }
 
+// How many families the library speaks (kx_family_info): one search request
+// each.
+inline size_t family_count() {
+    kx_family_record family;
+    size_t count = 0;
+    while (kx_family_info(static_cast<int32_t>(count), &family) == KX_OK) ++count;
+    return count;
+}
+
 inline int64_t elapsed_ms(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  since)

@@ -103,5 +103,14 @@ def sent(args, **kw):
     return r, trace_since(mark)
 
 
+_searches = set()
+
+
 def searches_only(datagrams):
-    return all(p in ("A X", "B search(1)") or p.startswith("B search(1) ") for _, p in datagrams)
+    """Whether every datagram is a search request of some family: one of those
+    that kxtool search broadcasts (learned at the first call, so that every
+    family the library speaks counts, however many there are)."""
+    if not _searches:
+        _, broadcast = sent(["search"])
+        _searches.update(p for to, p in broadcast if to == "255.255.255.255")
+    return all(p in _searches for _, p in datagrams)

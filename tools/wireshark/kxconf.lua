@@ -815,21 +815,29 @@ function kxb.dissector(tvb, pinfo, tree)
 end
 
 ---------------------------------------------------------------------------
--- The host port: both families meet here, told apart by the device port.
+-- The families: one line each, its device port, protocol and dissector.
+-- Every family meets the others at the host port, told apart by its
+-- device port.
 ---------------------------------------------------------------------------
+
+local families = {
+    { port = DEVICE_PORT_A, proto = kxa, dissect = dissect_a },
+    { port = DEVICE_PORT_B, proto = kxb, dissect = dissect_b },
+}
 
 local kxconf = Proto("kxconf", "kxconf host port")
 
 function kxconf.dissector(tvb, pinfo, tree)
-    if pinfo.src_port == DEVICE_PORT_A or pinfo.dst_port == DEVICE_PORT_A then
-        return dissect_a(tvb, pinfo, tree)
-    elseif pinfo.src_port == DEVICE_PORT_B or pinfo.dst_port == DEVICE_PORT_B then
-        return dissect_b(tvb, pinfo, tree)
+    for _, family in ipairs(families) do
+        if pinfo.src_port == family.port or pinfo.dst_port == family.port then
+            return family.dissect(tvb, pinfo, tree)
+        end
     end
     return 0
 end
 
 local udp_port = DissectorTable.get("udp.port")
-udp_port:add(DEVICE_PORT_A, kxa)
-udp_port:add(DEVICE_PORT_B, kxb)
+for _, family in ipairs(families) do
+    udp_port:add(family.port, family.proto)
+end
 udp_port:add(HOST_PORT, kxconf)

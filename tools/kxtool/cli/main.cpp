@@ -289,9 +289,9 @@ void add_password(CLI::App *command, shared &s) {
 
 void add_family(CLI::App *command, shared &s, const std::string &what) {
     std::vector<std::string> letters;  // a, b, A, B
-    for (const kxtools::family_traits &f : kxtools::families)
+    for (const kxtools::family_traits &f : kxtools::families())
         letters.emplace_back(1, static_cast<char>(f.letter[0] | 0x20));
-    for (const kxtools::family_traits &f : kxtools::families) letters.emplace_back(f.letter);
+    for (const kxtools::family_traits &f : kxtools::families()) letters.emplace_back(f.letter);
     command->add_option("--family", s.family, what)->check(CLI::IsMember(letters));
 }
 
@@ -333,6 +333,249 @@ std::string resolve_password(const password_source &p, std::string &password, bo
     return {};
 }
 
+// The commands, as the command line declares them.
+struct commands {
+    CLI::App *search, *show, *save, *set, *restore, *diff, *apply, *fields, *doctor, *crc;
+    std::vector<CLI::App *> quick;         // baud, parity, databits
+    std::string one_device;                // set, restore and diff work on one device
+    std::vector<std::string> quick_words;  // DEVICE... VALUE
+    std::string text;                      // crc's
+};
+
+void add_reading_commands(CLI::App &app, shared &s, commands &c) {
+    options &o = s.o;
+    c.search = app.add_subcommand(
+        "search",
+        "list every device that answers, checked at its address (family A: a read "
+        "for its firmware)");
+    c.search->add_flag("--json", o.as_json, "a JSON list of device records");
+    add_interfaces_flag(c.search, s);
+
+    c.show = app.add_subcommand("show", "log in, read and print every setting, log out");
+    c.save = app.add_subcommand(
+        "save", "print every setting as JSON for restore (without the password unless asked)");
+    for (CLI::App *command : {c.show, c.save}) {
+        command->add_option("DEVICE", o.devices, "address or identifier; several for a batch")
+            ->check(device_text);
+        add_batch(command, s, false);
+        add_password(command, s);
+        command->add_flag("--json", o.as_json,
+                          "JSON (save: always; several devices: a list of results)");
+        command->add_flag("--with-password", o.with_password, "include the password in the JSON");
+        add_interfaces_flag(command, s);
+    }
+    c.save->add_option("--dir", o.dir, "one file per device, DIR/IDENTIFIER.json, and a table");
+}
+
+void add_writing_commands(CLI::App &app, shared &s, commands &c) {
+    options &o = s.o;
+    c.set = app.add_subcommand("set", "change settings: write them, read them back, compare");
+    c.set->add_option("DEVICE", c.one_device, "address or identifier")
+        ->required()
+        ->check(device_text);
+    c.set->add_option("KEY=VALUE", o.assignments, "a setting and its new value (kxtool fields)")
+        ->required()
+        ->check(assignment);
+    c.set->add_flag("--dry-run", o.dry_run,
+                    "show current -> new for what would change; write nothing");
+    add_family(c.set, s, "the device's family, where two share an identifier");
+    add_force(c.set, o);
+    add_password(c.set, s);
+    add_interfaces_flag(c.set, s);
+
+    c.restore = app.add_subcommand(
+        "restore", "write the settings a save printed, read them back, report each difference");
+    c.diff = app.add_subcommand(
+        "diff", "what restore would change, field by field (current -> new); nothing is written");
+    for (CLI::App *command : {c.restore, c.diff}) {
+        command->add_option("DEVICE", c.one_device, "address or identifier")
+            ->required()
+            ->check(device_text);
+        command->add_option("FILE", o.file, "JSON file written by save")->required();
+        command->add_flag("--clone", o.clone,
+                          "the file is another device's: copy its settings but not the identity "
+                          "fields (" +
+                              identity_names() + ")");
+        command->add_option("--set", o.set,
+                            "with --clone, copy this identity field too (NAME), or give it a "
+                            "value (NAME=VALUE)");
+        add_family(command, s, "the device's family, where two share an identifier");
+        add_password(command, s);
+        add_interfaces_flag(command, s);
+    }
+    c.restore->add_flag("--dry-run", o.dry_run, "show what would change; write nothing");
+    add_force(c.restore, o);
+
+    c.apply =
+        app.add_subcommand("apply",
+                           "configure many devices from a JSON list of {\"device\", \"password\", "
+                           "\"settings\", \"clone\", \"set\"}; a table of results");
+    c.apply->add_option("FILE", o.file, "the JSON list")->required();
+    c.apply->add_flag("--dry-run", o.dry_run, "show what would change on each; write nothing");
+    c.apply->add_flag("--json", o.as_json, "the results as a JSON list");
+    add_force(c.apply, o);
+    add_password(c.apply, s);
+    add_interfaces_flag(c.apply, s);
+}
+
+void add_quick_commands(CLI::App &app, shared &s, commands &c) {
+    struct quick {
+        const char *name, *help, *value;
+    };
+    const quick quick_commands[] = {
+        {"baud", "set the serial speed at once, then read it back", "BITS_PER_SECOND"},
+        {"parity",
+         "set the parity at once: none, odd, even, mark, space, or a code, which is the "
+         "device's own as show prints it (family A: 1 even, 2 odd; family B: 1 odd, 2 even); "
+         "a batch of both families takes only words for odd and even",
+         "PARITY"},
+        {"databits", "set the data bits at once (5 to 8)", "BITS"},
+    };
+    for (const quick &q : quick_commands) {
+        auto *command = app.add_subcommand(q.name, q.help);
+        command->footer(
+            "The device takes a quick setting without a login. Given a password (--password, "
+            "--password-file or KXCONF_PASSWORD), kxtool logs in first and sends nothing more "
+            "when the login fails; without one it sends the setting, then logs in with an empty "
+            "password to read it back. A quick setting carries no identifier, so kxtool first "
+            "checks that the device answers at its address as itself and that the search lists "
+            "no other device with that address.");
+        command->add_option("ARGS", c.quick_words, "")
+            ->option_text(std::string("DEVICE... ") + q.value)
+            ->required();
+        add_batch(command, s, true);
+        add_password(command, s);
+        add_interfaces_flag(command, s);
+        c.quick.push_back(command);
+    }
+}
+
+void add_other_commands(CLI::App &app, shared &s, commands &c) {
+    c.fields = app.add_subcommand("fields", "every setting: meaning, range and unit");
+    add_family(c.fields, s, "only this family's ranges");
+
+    c.doctor = app.add_subcommand(
+        "doctor",
+        "the adapters, the broadcast route, port 65281, the receive queue, and a "
+        "search counted per adapter");
+
+    c.crc = app.add_subcommand("crc", "CRC-16 of the text's bytes, in hex");
+    c.crc->add_option("TEXT", c.text)
+        ->required()
+        ->check(CLI::Validator(
+            [](const std::string &t) -> std::string {
+                // The CRC covers at most 65535 bytes; a longer text would be cut silently.
+                return t.size() <= 65535 ? "" : "longer than 65535 bytes";
+            },
+            "TEXT"));
+}
+
+// The site journal's commands (see core/journal.h and core/site.h).
+struct journal_commands {
+    CLI::App *inventory, *history, *baseline, *baseline_save, *baseline_list, *check, *audit;
+};
+
+void add_journal_commands(CLI::App &app, shared &s, journal_commands &j) {
+    options &o = s.o;
+    j.inventory = app.add_subcommand(
+        "inventory",
+        "every device the journal has seen: status (offline: missing from the latest complete "
+        "search), addresses, firmware, serial settings, last seen");
+    j.inventory->add_flag("--json", o.as_json, "a JSON list");
+    j.inventory->add_flag("--csv", o.as_csv, "CSV, one line per device")->excludes("--json");
+
+    j.history = app.add_subcommand(
+        "history",
+        "the changes the journal recorded, newest first: time, who, field, before -> after");
+    j.history->add_option("DEVICE", o.devices, "only this device (address or identifier)")
+        ->check(device_text)
+        ->expected(0, 1);
+    add_family(j.history, s, "only devices of this family");
+    j.history->add_option("--limit", o.limit, "at most N changes");
+    j.history->add_flag("--json", o.as_json, "a JSON list");
+
+    j.baseline = app.add_subcommand(
+        "baseline", "the settings a site was commissioned with, kept in the journal for check");
+    j.baseline->require_subcommand(1);
+    j.baseline_save = j.baseline->add_subcommand(
+        "save", "read the devices named (every device: none named) and keep them as NAME");
+    j.baseline_save->add_option("NAME", o.name, "the baseline's name")->required();
+    j.baseline_save->add_option("DEVICE", o.devices, "address or identifier; none: every device")
+        ->check(device_text);
+    add_password(j.baseline_save, s);
+    j.baseline_list = j.baseline->add_subcommand("list", "the baselines kept");
+
+    j.check = app.add_subcommand(
+        "check",
+        "compare every device of a baseline with its settings now: drifted fields, missing "
+        "devices, new ones; exit 0 when nothing drifted, 1 otherwise");
+    j.check->add_option("NAME", o.name, "the baseline's name")->required();
+    j.check->add_flag("--json", o.as_json, "the result as JSON");
+    add_password(j.check, s);
+
+    j.audit = app.add_subcommand(
+        "audit",
+        "devices that take an empty password (a login, logged out at once; nothing written), two "
+        "devices at one address, one identifier in two places, devices not at their address");
+    j.audit->add_flag("--json", o.as_json, "the findings as a JSON list");
+}
+
+CLI::App *quick_command_given(const commands &c) {
+    for (CLI::App *q : c.quick)
+        if (q->parsed()) return q;
+    return nullptr;
+}
+
+// What the command line cannot check alone, once parsed: empty, or why the
+// command is refused.
+std::string check_arguments(shared &s, commands &c) {
+    options &o = s.o;
+    if (!c.one_device.empty()) o.devices = {c.one_device};
+    std::string error = resolve_password(s.password, o.password, o.password_given);
+    const bool batch_able = c.show->parsed() || c.save->parsed();
+    CLI::App *quick_app = quick_command_given(c);
+    if (quick_app != nullptr) {
+        o.value = c.quick_words.back();
+        c.quick_words.pop_back();
+        if (valid_address(o.value) || valid_identifier(o.value))
+            error = quick_app->get_name() + ": the value is missing after " + o.value;
+        for (const std::string &device : c.quick_words)
+            if (const std::string why = device_text(device); error.empty() && !why.empty())
+                error = why;
+        o.devices = c.quick_words;
+        const field &f = quick_field(quick_app->get_name());
+        if (const std::string why = refusal(f, typed_value(f, o.value), nullptr);
+            error.empty() && !why.empty())
+            error = quick_app->get_name() + " " + o.value + ": " + why;
+    }
+    if ((batch_able || quick_app != nullptr) && error.empty()) {
+        if (o.all && !o.devices.empty())
+            error = "--all and DEVICE: give one";
+        else if (!o.all && o.family == nullptr && o.devices.empty())
+            error = "name a DEVICE, or --all, or " + kxtools::family_choices("--family ");
+        else if (c.save->parsed() && o.dir.empty() && (o.all || o.devices.size() != 1))
+            error = "save of several devices writes files: add --dir DIR";
+    }
+    return error;
+}
+
+int run(const commands &c, const context &ctx, options &o) {
+    if (c.search->parsed()) return cli::print_search(search_devices(ctx), o.as_json);
+    if (c.show->parsed()) return show_command(ctx, o, false);
+    if (c.save->parsed()) return show_command(ctx, o, true);
+    if (c.set->parsed()) return set_command(ctx, o);
+    if (c.restore->parsed()) return restore_command(ctx, o);
+    if (c.diff->parsed()) {
+        o.dry_run = true;
+        return restore_command(ctx, o);
+    }
+    if (c.apply->parsed()) return apply_command(ctx, o);
+    if (CLI::App *quick_app = quick_command_given(c))
+        return quick_command(ctx, quick_app->get_name(), o);
+    if (c.doctor->parsed()) return cli::print_doctor(diagnose(ctx));
+    return exit_refused;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -364,169 +607,13 @@ int main(int argc, char **argv) {
                    "search) still asks on every adapter");
 
     shared s;
-    options &o = s.o;
-
-    auto *search = app.add_subcommand(
-        "search",
-        "list every device that answers, checked at its address (family A: a read "
-        "for its firmware)");
-    search->add_flag("--json", o.as_json, "a JSON list of device records");
-    add_interfaces_flag(search, s);
-
-    auto *show = app.add_subcommand("show", "log in, read and print every setting, log out");
-    auto *save = app.add_subcommand(
-        "save", "print every setting as JSON for restore (without the password unless asked)");
-    for (CLI::App *command : {show, save}) {
-        command->add_option("DEVICE", o.devices, "address or identifier; several for a batch")
-            ->check(device_text);
-        add_batch(command, s, false);
-        add_password(command, s);
-        command->add_flag("--json", o.as_json,
-                          "JSON (save: always; several devices: a list of results)");
-        command->add_flag("--with-password", o.with_password, "include the password in the JSON");
-        add_interfaces_flag(command, s);
-    }
-    save->add_option("--dir", o.dir, "one file per device, DIR/IDENTIFIER.json, and a table");
-
-    auto *set = app.add_subcommand("set", "change settings: write them, read them back, compare");
-    std::string one_device;  // set, restore and diff work on one device
-    set->add_option("DEVICE", one_device, "address or identifier")->required()->check(device_text);
-    set->add_option("KEY=VALUE", o.assignments, "a setting and its new value (kxtool fields)")
-        ->required()
-        ->check(assignment);
-    set->add_flag("--dry-run", o.dry_run,
-                  "show current -> new for what would change; write nothing");
-    add_family(set, s, "the device's family, where two share an identifier");
-    add_force(set, o);
-    add_password(set, s);
-    add_interfaces_flag(set, s);
-
-    auto *restore = app.add_subcommand(
-        "restore", "write the settings a save printed, read them back, report each difference");
-    auto *diff = app.add_subcommand(
-        "diff", "what restore would change, field by field (current -> new); nothing is written");
-    for (CLI::App *command : {restore, diff}) {
-        command->add_option("DEVICE", one_device, "address or identifier")
-            ->required()
-            ->check(device_text);
-        command->add_option("FILE", o.file, "JSON file written by save")->required();
-        command->add_flag("--clone", o.clone,
-                          "the file is another device's: copy its settings but not the identity "
-                          "fields (" +
-                              identity_names() + ")");
-        command->add_option("--set", o.set,
-                            "with --clone, copy this identity field too (NAME), or give it a "
-                            "value (NAME=VALUE)");
-        add_family(command, s, "the device's family, where two share an identifier");
-        add_password(command, s);
-        add_interfaces_flag(command, s);
-    }
-    restore->add_flag("--dry-run", o.dry_run, "show what would change; write nothing");
-    add_force(restore, o);
-
-    auto *apply =
-        app.add_subcommand("apply",
-                           "configure many devices from a JSON list of {\"device\", \"password\", "
-                           "\"settings\", \"clone\", \"set\"}; a table of results");
-    apply->add_option("FILE", o.file, "the JSON list")->required();
-    apply->add_flag("--dry-run", o.dry_run, "show what would change on each; write nothing");
-    apply->add_flag("--json", o.as_json, "the results as a JSON list");
-    add_force(apply, o);
-    add_password(apply, s);
-    add_interfaces_flag(apply, s);
-
-    std::vector<std::string> quick_words;
-    struct quick {
-        const char *name, *help, *value;
-    };
-    const quick quick_commands[] = {
-        {"baud", "set the serial speed at once, then read it back", "BITS_PER_SECOND"},
-        {"parity",
-         "set the parity at once: none, odd, even, mark, space, or a code, which is the "
-         "device's own as show prints it (family A: 1 even, 2 odd; family B: 1 odd, 2 even); "
-         "a batch of both families takes only words for odd and even",
-         "PARITY"},
-        {"databits", "set the data bits at once (5 to 8)", "BITS"},
-    };
-    std::vector<CLI::App *> quick_apps;
-    for (const quick &q : quick_commands) {
-        auto *command = app.add_subcommand(q.name, q.help);
-        command->footer(
-            "The device takes a quick setting without a login. Given a password (--password, "
-            "--password-file or KXCONF_PASSWORD), kxtool logs in first and sends nothing more "
-            "when the login fails; without one it sends the setting, then logs in with an empty "
-            "password to read it back. A quick setting carries no identifier, so kxtool first "
-            "checks that the device answers at its address as itself and that the search lists "
-            "no other device with that address.");
-        command->add_option("ARGS", quick_words, "")
-            ->option_text(std::string("DEVICE... ") + q.value)
-            ->required();
-        add_batch(command, s, true);
-        add_password(command, s);
-        add_interfaces_flag(command, s);
-        quick_apps.push_back(command);
-    }
-
-    auto *fields = app.add_subcommand("fields", "every setting: meaning, range and unit");
-    add_family(fields, s, "only this family's ranges");
-
-    auto *doctor = app.add_subcommand(
-        "doctor",
-        "the adapters, the broadcast route, port 65281, the receive queue, and a "
-        "search counted per adapter");
-
-    auto *inventory = app.add_subcommand(
-        "inventory",
-        "every device the journal has seen: status (offline: missing from the latest complete "
-        "search), addresses, firmware, serial settings, last seen");
-    inventory->add_flag("--json", o.as_json, "a JSON list");
-    inventory->add_flag("--csv", o.as_csv, "CSV, one line per device")->excludes("--json");
-
-    auto *history = app.add_subcommand(
-        "history",
-        "the changes the journal recorded, newest first: time, who, field, before -> after");
-    history->add_option("DEVICE", o.devices, "only this device (address or identifier)")
-        ->check(device_text)
-        ->expected(0, 1);
-    add_family(history, s, "only devices of this family");
-    history->add_option("--limit", o.limit, "at most N changes");
-    history->add_flag("--json", o.as_json, "a JSON list");
-
-    auto *baseline_app = app.add_subcommand(
-        "baseline", "the settings a site was commissioned with, kept in the journal for check");
-    baseline_app->require_subcommand(1);
-    auto *baseline_save = baseline_app->add_subcommand(
-        "save", "read the devices named (every device: none named) and keep them as NAME");
-    baseline_save->add_option("NAME", o.name, "the baseline's name")->required();
-    baseline_save->add_option("DEVICE", o.devices, "address or identifier; none: every device")
-        ->check(device_text);
-    add_password(baseline_save, s);
-    auto *baseline_list = baseline_app->add_subcommand("list", "the baselines kept");
-
-    auto *check = app.add_subcommand(
-        "check",
-        "compare every device of a baseline with its settings now: drifted fields, missing "
-        "devices, new ones; exit 0 when nothing drifted, 1 otherwise");
-    check->add_option("NAME", o.name, "the baseline's name")->required();
-    check->add_flag("--json", o.as_json, "the result as JSON");
-    add_password(check, s);
-
-    auto *audit = app.add_subcommand(
-        "audit",
-        "devices that take an empty password (a login, logged out at once; nothing written), two "
-        "devices at one address, one identifier in two places, devices not at their address");
-    audit->add_flag("--json", o.as_json, "the findings as a JSON list");
-
-    std::string text;
-    auto *crc = app.add_subcommand("crc", "CRC-16 of the text's bytes, in hex");
-    crc->add_option("TEXT", text)
-        ->required()
-        ->check(CLI::Validator(
-            [](const std::string &t) -> std::string {
-                // The CRC covers at most 65535 bytes; a longer text would be cut silently.
-                return t.size() <= 65535 ? "" : "longer than 65535 bytes";
-            },
-            "TEXT"));
+    commands c;
+    add_reading_commands(app, s, c);
+    add_writing_commands(app, s, c);
+    add_quick_commands(app, s, c);
+    add_other_commands(app, s, c);
+    journal_commands j;
+    add_journal_commands(app, s, j);
 
     try {
         app.parse(argc, argv);
@@ -542,65 +629,34 @@ int main(int argc, char **argv) {
         return code == 0 ? exit_ok : exit_refused;
     }
 
-    if (crc->parsed()) {
-        const int32_t value = cal_crc(reinterpret_cast<const uint8_t *>(text.data()),
-                                      static_cast<int32_t>(text.size()));
+    if (c.crc->parsed()) {
+        const int32_t value = cal_crc(reinterpret_cast<const uint8_t *>(c.text.data()),
+                                      static_cast<int32_t>(c.text.size()));
         fmt::print("0x{:04X}\n", static_cast<unsigned>(value) & 0xFFFFu);
         return exit_ok;
     }
+    options &o = s.o;
     if (!s.family.empty())
-        for (const kxtools::family_traits &f : kxtools::families)
+        for (const kxtools::family_traits &f : kxtools::families())
             if ((s.family[0] | 0x20) == (f.letter[0] | 0x20)) o.family = &f;
-    if (fields->parsed()) {
+    if (c.fields->parsed()) {
         cli::print_fields(o.family);
         return exit_ok;
     }
-
-    if (!one_device.empty()) o.devices = {one_device};
-    // What the command line cannot check alone.
-    std::string error = resolve_password(s.password, o.password, o.password_given);
-    const bool batch_able = show->parsed() || save->parsed();
-    CLI::App *quick_app = nullptr;
-    for (CLI::App *q : quick_apps)
-        if (q->parsed()) quick_app = q;
-    if (quick_app != nullptr) {
-        o.value = quick_words.back();
-        quick_words.pop_back();
-        if (valid_address(o.value) || valid_identifier(o.value))
-            error = quick_app->get_name() + ": the value is missing after " + o.value;
-        for (const std::string &device : quick_words)
-            if (const std::string why = device_text(device); error.empty() && !why.empty())
-                error = why;
-        o.devices = quick_words;
-        const char *name = quick_app->get_name() == "baud"     ? "baud_rate"
-                           : quick_app->get_name() == "parity" ? "parity"
-                                                               : "data_bits";
-        const field &f = *find_field(name);
-        if (const std::string why = refusal(f, typed_value(f, o.value), nullptr);
-            error.empty() && !why.empty())
-            error = quick_app->get_name() + " " + o.value + ": " + why;
-    }
-    if ((batch_able || quick_app != nullptr) && error.empty()) {
-        if (o.all && !o.devices.empty())
-            error = "--all and DEVICE: give one";
-        else if (!o.all && o.family == nullptr && o.devices.empty())
-            error = "name a DEVICE, or --all, or " + kxtools::family_choices("--family ");
-        else if (save->parsed() && o.dir.empty() && (o.all || o.devices.size() != 1))
-            error = "save of several devices writes files: add --dir DIR";
-    }
-    if (!error.empty()) {
+    if (const std::string error = check_arguments(s, c); !error.empty()) {
         complain(error + "; nothing was sent");
         return exit_refused;
     }
-    const bool reads_journal = inventory->parsed() || history->parsed() || baseline_list->parsed();
-    const bool keeps_in_journal = reads_journal || baseline_save->parsed() || check->parsed();
+    const bool reads_journal =
+        j.inventory->parsed() || j.history->parsed() || j.baseline_list->parsed();
+    const bool keeps_in_journal = reads_journal || j.baseline_save->parsed() || j.check->parsed();
     std::unique_ptr<journal> site_journal = open_journal(
         journal_path, no_journal, keeps_in_journal,
-        reads_journal || check->parsed() ? journal::mode::existing : journal::mode::create);
+        reads_journal || j.check->parsed() ? journal::mode::existing : journal::mode::create);
     if (keeps_in_journal && site_journal == nullptr) return exit_refused;
-    if (inventory->parsed()) return inventory_command(*site_journal, o);
-    if (history->parsed()) return history_command(*site_journal, o);
-    if (baseline_list->parsed()) {
+    if (j.inventory->parsed()) return inventory_command(*site_journal, o);
+    if (j.history->parsed()) return history_command(*site_journal, o);
+    if (j.baseline_list->parsed()) {
         const std::vector<baseline> kept = site_journal->baselines();
         if (!site_journal->error().empty()) {
             complain(site_journal->error());
@@ -611,7 +667,7 @@ int main(int argc, char **argv) {
     context ctx;
     ctx.stop = &interrupted;
     ctx.search_rounds = rounds;
-    cli::print_to_terminal(ctx, verbose, show->parsed() && !o.as_json);
+    cli::print_to_terminal(ctx, verbose, c.show->parsed() && !o.as_json);
     if (const std::string why = use_interface(ctx, interface_address); !why.empty()) {
         complain(why + "; nothing was sent");
         return exit_refused;
@@ -620,24 +676,11 @@ int main(int argc, char **argv) {
     if (site_journal != nullptr) {
         const CLI::App *command = app.get_subcommands().front();
         recorder.emplace(*site_journal, ctx,
-                         command == baseline_app ? "baseline save" : command->get_name());
+                         command == j.baseline ? "baseline save" : command->get_name());
         ctx.watch = &*recorder;
     }
-
-    if (search->parsed()) return cli::print_search(search_devices(ctx), o.as_json);
-    if (show->parsed()) return show_command(ctx, o, false);
-    if (save->parsed()) return show_command(ctx, o, true);
-    if (set->parsed()) return set_command(ctx, o);
-    if (restore->parsed()) return restore_command(ctx, o);
-    if (diff->parsed()) {
-        o.dry_run = true;
-        return restore_command(ctx, o);
-    }
-    if (apply->parsed()) return apply_command(ctx, o);
-    if (quick_app != nullptr) return quick_command(ctx, quick_app->get_name(), o);
-    if (doctor->parsed()) return cli::print_doctor(diagnose(ctx));
-    if (baseline_save->parsed()) return baseline_save_command(ctx, *site_journal, o);
-    if (check->parsed()) return check_command(ctx, *site_journal, o);
-    if (audit->parsed()) return cli::print_audit(audit_site(ctx, site_journal.get()), o.as_json);
-    return exit_refused;
+    if (j.baseline_save->parsed()) return baseline_save_command(ctx, *site_journal, o);
+    if (j.check->parsed()) return check_command(ctx, *site_journal, o);
+    if (j.audit->parsed()) return cli::print_audit(audit_site(ctx, site_journal.get()), o.as_json);
+    return run(c, ctx, o);
 }

@@ -213,7 +213,7 @@ void print_fields(const family_traits *only) {
         if (f.secret) notes += "; never shown in a table, left out of save unless --with-password";
         fmt::print("{}{}\n    {}{}\n", f.name, *f.unit ? std::string(" (") + f.unit + ")" : "",
                    f.meaning, notes);
-        for (const family_traits &family : kxtools::families)
+        for (const family_traits &family : kxtools::families())
             if (only == nullptr || only == &family)
                 fmt::print("    family {}: {}\n", family.letter, field_takes(f, family));
     }

@@ -20,7 +20,8 @@ std::string nothing_answered() {
 
 // What a search lists, checked at the address listed: whether the device
 // answers there as itself (the identity check; family A's search answer has
-// no firmware version, so there a read, which selects the device by its
+// no firmware version, so where a family's answer has none and its devices
+// are read without a login, a read, which selects the device by its
 // identifier, is the check and gives the firmware), the address it is
 // configured with, and its firmware.
 search_entry probe_device(const context &ctx, const search_result &found,
@@ -39,7 +40,8 @@ search_entry probe_device(const context &ctx, const search_result &found,
         p.note = "configured with no address of its own; kxtool reaches it by its identifier";
         return p;
     }
-    if (p.firmware.empty()) {
+    const family_traits *family = family_by_code(d.family);
+    if (p.firmware.empty() && family != nullptr && family->reads_without_login) {
         kx_settings_record settings{};
         const int32_t read = traced(ctx, "kx_read_setting " + listed, [&] {
             return kx_read_setting(listed.c_str(), d.device_id, &settings, &d);
