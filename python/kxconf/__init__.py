@@ -15,6 +15,7 @@ anything is sent.
 """
 
 from ._device import Device, Session, crc16, discover, find, set_option
+from ._journal import Change, FieldChange, Journal, JournalDevice, Snapshot
 from ._library import library_path
 from ._records import Settings
 from .errors import (
@@ -38,13 +39,17 @@ except ImportError:  # running from the source tree
 __all__ = [
     "ArgumentError",
     "BaudRate",
+    "Change",
     "CapacityError",
     "DataBits",
     "Device",
     "DeviceId",
     "Family",
     "FamilyInfo",
+    "FieldChange",
     "IncompleteWarning",
+    "Journal",
+    "JournalDevice",
     "KxError",
     "LibraryError",
     "Option",
@@ -53,6 +58,7 @@ __all__ = [
     "ReplyError",
     "Session",
     "Settings",
+    "Snapshot",
     "SocketError",
     "Timeout",
     "crc16",

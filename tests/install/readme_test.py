@@ -138,6 +138,7 @@ def main(readme, source, build):
     home = tempfile.mkdtemp(prefix="kxconf-readme.")
     env = dict(os.environ, HOME=home)
     env.pop("PKG_CONFIG_PATH", None)
+    env.pop("XDG_DATA_HOME", None)  # kxtool's journal in the scratch home too
     blocks = marked_blocks(readme)
     if not any(what == "output (lines in any order)" for what, _ in blocks):
         sys.exit("FAIL: the README has no block marked for output")

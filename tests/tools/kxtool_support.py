@@ -30,7 +30,10 @@ def write_json(name, value):
 
 
 def environment(env=None):
-    given = {} if PASSWORD["value"] is None else {"KXCONF_PASSWORD": PASSWORD["value"]}
+    # The journal goes to the scratch folder, never the user's own.
+    given = {"XDG_DATA_HOME": work}
+    if PASSWORD["value"] is not None:
+        given["KXCONF_PASSWORD"] = PASSWORD["value"]
     return {**{k: v for k, v in os.environ.items() if k != "KXCONF_PASSWORD"}, **given,
             **(env or {})}
 

@@ -92,6 +92,18 @@ for arch in ("x64", "x86"):
         ((shown.get("device_name"), shown.get("baud_rate")) == (name, 57600), str(shown)),
     ])
 
+    # The journal, in the prefix's %LOCALAPPDATA%\kxconf: that set, newest first, and
+    # every device seen.
+    r = kxtool("history", A, "--json")
+    latest = (parsed(r.stdout) or [{}])[0]
+    listed = parsed(kxtool("inventory", "--json").stdout) or []
+    case(f"kxtool.exe journal ({arch})", [
+        (r.returncode == 0, f"exit {r.returncode} {r.stderr}"),
+        (("device_name", name) in [(f["field"], f["after"]) for f in latest.get("fields", [])],
+         str(latest)),
+        (sorted(d["device_id"] for d in listed) == [A_ID, B_ID, MUTE_ID], str(listed)),
+    ])
+
     r = kxtool("show", MUTE)
     case(f"kxtool.exe names a silent device ({arch})", [
         (r.returncode == 1, f"exit {r.returncode}"),

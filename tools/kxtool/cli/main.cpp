@@ -12,6 +12,7 @@
 #include "console/console.h"
 #include "core/addresses.h"
 #include "core/core.h"
+#include "core/site.h"
 #include "interrupt.h"
 #include "print.h"
 
@@ -41,6 +42,9 @@ struct options {
     std::vector<std::string> set;          // restore --set
     std::vector<std::string> assignments;  // set's KEY=VALUE
     std::string value;                     // the quick settings' value
+    std::string name;                      // baseline save and check: the baseline's
+    bool as_csv = false;                   // inventory
+    size_t limit = SIZE_MAX;               // history
 };
 
 selection selected(const options &o) { return {o.devices, o.all, o.family}; }
@@ -146,6 +150,74 @@ int quick_command(const context &ctx, const std::string &name, const options &o)
     }
     if (!job.error.empty()) return cli::print_failure(job);
     return cli::print_batch(job, o.as_json, false);
+}
+
+// The journal a command uses: opened (made where needed) unless
+// --no-journal. A command that talks to devices goes on without it, warned;
+// one that reads or keeps journal records cannot.
+std::unique_ptr<journal> open_journal(const std::string &given, bool none, bool needed,
+                                      journal::mode how) {
+    std::string error = "--no-journal was given";
+    std::string path = none || !given.empty() ? given : default_journal_path(error);
+    std::unique_ptr<journal> opened =
+        path.empty() || none ? nullptr : journal::open(path, how, error);
+    if (opened == nullptr && needed) complain(error);
+    if (opened == nullptr && !needed && !none)
+        complain("warning: the journal cannot be used (" + error +
+                 "); this command goes on and is not recorded");
+    return opened;
+}
+
+int inventory_command(journal &j, const options &o) {
+    const std::vector<journal_device> devices = j.inventory();
+    if (!j.error().empty()) {
+        complain(j.error());
+        return exit_failed;
+    }
+    return cli::print_inventory(devices, o.as_json  ? cli::inventory_format::json
+                                         : o.as_csv ? cli::inventory_format::csv
+                                                    : cli::inventory_format::table);
+}
+
+int history_command(journal &j, const options &o) {
+    const std::vector<journal_change> changes =
+        j.history(o.devices.empty() ? std::string() : o.devices.front(),
+                  o.family ? o.family->code : 0, o.limit);
+    if (!j.error().empty()) {
+        complain(j.error());
+        return exit_failed;
+    }
+    return cli::print_history(changes, o.as_json);
+}
+
+int baseline_save_command(const context &ctx, journal &j, const options &o) {
+    baseline taken;
+    job_result job = take_baseline(ctx, {o.name, o.devices, o.password}, taken);
+    if (!job.error.empty()) return cli::print_failure(job);
+    // The table only when a device was not read: the summary says the rest.
+    if (job.batch && !job.rows.empty() && job.code != exit_ok && job.code != exit_incomplete)
+        cli::print_batch(job, false, false);
+    if (job.code != exit_ok && job.code != exit_incomplete) {
+        if (!job.batch) cli::print_failure(job);
+        complain("baseline " + o.name + " not saved: every device it names must be read");
+        return job.code;
+    }
+    if (!j.save_baseline(taken)) {
+        complain("baseline " + o.name + " not saved: " + j.error());
+        return exit_failed;
+    }
+    fmt::print("baseline {}: {} device(s) saved\n", o.name, taken.devices.size());
+    return job.code;
+}
+
+int check_command(const context &ctx, journal &j, const options &o) {
+    const std::optional<baseline> b = j.load_baseline(o.name);
+    if (!b) {
+        complain(j.error().empty() ? "no baseline " + o.name + " (kxtool baseline list)"
+                                   : j.error());
+        return exit_refused;
+    }
+    return cli::print_check(*b, check_baseline(ctx, *b, o.password), o.as_json);
 }
 
 std::string footer() {
@@ -456,6 +528,56 @@ void add_other_commands(CLI::App &app, shared &s, commands &c) {
             "TEXT"));
 }
 
+// The site journal's commands (see core/journal.h and core/site.h).
+struct journal_commands {
+    CLI::App *inventory, *history, *baseline, *baseline_save, *baseline_list, *check, *audit;
+};
+
+void add_journal_commands(CLI::App &app, shared &s, journal_commands &j) {
+    options &o = s.o;
+    j.inventory = app.add_subcommand(
+        "inventory",
+        "every device the journal has seen: status (offline: missing from the latest complete "
+        "search), addresses, firmware, serial settings, last seen");
+    j.inventory->add_flag("--json", o.as_json, "a JSON list");
+    j.inventory->add_flag("--csv", o.as_csv, "CSV, one line per device")->excludes("--json");
+
+    j.history = app.add_subcommand(
+        "history",
+        "the changes the journal recorded, newest first: time, who, field, before -> after");
+    j.history->add_option("DEVICE", o.devices, "only this device (address or identifier)")
+        ->check(device_text)
+        ->expected(0, 1);
+    add_family(j.history, s, "only devices of this family");
+    j.history->add_option("--limit", o.limit, "at most N changes");
+    j.history->add_flag("--json", o.as_json, "a JSON list");
+
+    j.baseline = app.add_subcommand(
+        "baseline", "the settings a site was commissioned with, kept in the journal for check");
+    j.baseline->require_subcommand(1);
+    j.baseline_save = j.baseline->add_subcommand(
+        "save", "read the devices named (every device: none named) and keep them as NAME");
+    j.baseline_save->add_option("NAME", o.name, "the baseline's name")->required();
+    j.baseline_save->add_option("DEVICE", o.devices, "address or identifier; none: every device")
+        ->check(device_text);
+    add_password(j.baseline_save, s);
+    j.baseline_list = j.baseline->add_subcommand("list", "the baselines kept");
+
+    j.check = app.add_subcommand(
+        "check",
+        "compare every device of a baseline with its settings now: drifted fields, missing "
+        "devices, new ones; exit 0 when nothing drifted, 1 otherwise");
+    j.check->add_option("NAME", o.name, "the baseline's name")->required();
+    j.check->add_flag("--json", o.as_json, "the result as JSON");
+    add_password(j.check, s);
+
+    j.audit = app.add_subcommand(
+        "audit",
+        "devices that take an empty password (a login, logged out at once; nothing written), two "
+        "devices at one address, one identifier in two places, devices not at their address");
+    j.audit->add_flag("--json", o.as_json, "the findings as a JSON list");
+}
+
 CLI::App *quick_command_given(const commands &c) {
     for (CLI::App *q : c.quick)
         if (q->parsed()) return q;
@@ -535,6 +657,12 @@ int main(int argc, char **argv) {
                    "ask every search N times and merge the answers, for devices that drop the "
                    "first requests (default 1)")
         ->check(CLI::Range(1, 10));
+    std::string journal_path;
+    bool no_journal = false;
+    app.add_option("--journal", journal_path,
+                   "the journal's file (default: $XDG_DATA_HOME/kxconf/journal.sqlite, or "
+                   "~/.local/share/...; Windows: %LOCALAPPDATA%\\kxconf\\journal.sqlite)");
+    app.add_flag("--no-journal", no_journal, "record nothing in the journal");
     app.add_option("--interface", interface_address,
                    "work only on devices in the subnet of the adapter with this address: others "
                    "are left out of lists, a DEVICE outside it is refused, and a DEVICE given as "
@@ -547,6 +675,8 @@ int main(int argc, char **argv) {
     add_writing_commands(app, s, c);
     add_quick_commands(app, s, c);
     add_other_commands(app, s, c);
+    journal_commands j;
+    add_journal_commands(app, s, j);
 
     try {
         app.parse(argc, argv);
@@ -579,6 +709,23 @@ int main(int argc, char **argv) {
         complain(error + "; nothing was sent");
         return exit_refused;
     }
+    const bool reads_journal =
+        j.inventory->parsed() || j.history->parsed() || j.baseline_list->parsed();
+    const bool keeps_in_journal = reads_journal || j.baseline_save->parsed() || j.check->parsed();
+    std::unique_ptr<journal> site_journal = open_journal(
+        journal_path, no_journal, keeps_in_journal,
+        reads_journal || j.check->parsed() ? journal::mode::existing : journal::mode::create);
+    if (keeps_in_journal && site_journal == nullptr) return exit_refused;
+    if (j.inventory->parsed()) return inventory_command(*site_journal, o);
+    if (j.history->parsed()) return history_command(*site_journal, o);
+    if (j.baseline_list->parsed()) {
+        const std::vector<baseline> kept = site_journal->baselines();
+        if (!site_journal->error().empty()) {
+            complain(site_journal->error());
+            return exit_failed;
+        }
+        return cli::print_baselines(kept);
+    }
     context ctx;
     ctx.stop = &interrupted;
     ctx.search_rounds = rounds;
@@ -588,10 +735,21 @@ int main(int argc, char **argv) {
         complain(why + "; nothing was sent");
         return exit_refused;
     }
+    std::optional<journal_recorder> recorder;
+    if (site_journal != nullptr) {
+        const CLI::App *command = app.get_subcommands().front();
+        recorder.emplace(*site_journal, ctx,
+                         command == j.baseline ? "baseline save" : command->get_name());
+        ctx.watch = &*recorder;
+    }
+    // The console's jobs are recorded as "serve", one job at a time.
     if (c.serve->parsed()) {
         c.serving.open_browser = !c.no_open;
         c.serving.verbose = verbose;
         return console::serve(ctx, c.serving, interrupted);
     }
+    if (j.baseline_save->parsed()) return baseline_save_command(ctx, *site_journal, o);
+    if (j.check->parsed()) return check_command(ctx, *site_journal, o);
+    if (j.audit->parsed()) return cli::print_audit(audit_site(ctx, site_journal.get()), o.as_json);
     return run(c, ctx, o);
 }

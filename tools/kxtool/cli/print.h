@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/core.h"
+#include "core/site.h"
 
 namespace kxtool::cli {
 
@@ -30,5 +31,13 @@ int print_failure(const job_result &job);
 int print_search(const search_report &report, bool as_json);
 int print_doctor(const doctor_report &report);
 void print_fields(const family_traits *only);
+
+// The journal and the site's jobs (site_print.cpp).
+enum class inventory_format { table, csv, json };
+int print_inventory(const std::vector<journal_device> &devices, inventory_format format);
+int print_history(const std::vector<journal_change> &changes, bool as_json);
+int print_baselines(const std::vector<baseline> &baselines);
+int print_check(const baseline &b, const check_report &report, bool as_json);
+int print_audit(const audit_report &report, bool as_json);
 
 }  // namespace kxtool::cli

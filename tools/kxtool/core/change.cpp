@@ -23,19 +23,6 @@ std::string family_refusal(const family_traits &family, const std::string &passw
     return {};
 }
 
-std::vector<difference> differences(const kx_settings_record &before,
-                                    const kx_settings_record &after) {
-    std::vector<difference> found;
-    for (const field &f : settings_fields()) {
-        if (!f.writable || value_json(before, f) == value_json(after, f)) continue;
-        if (f.secret)
-            found.push_back({f.name, {}, {}, true});
-        else
-            found.push_back({f.name, value_text(before, f), value_text(after, f), false});
-    }
-    return found;
-}
-
 // The fields the device did not keep, or an empty text.
 std::string not_kept(const std::string &device, const kx_settings_record &wanted,
                      const kx_settings_record &kept) {
@@ -83,6 +70,19 @@ std::string lost_device(const kx_settings_record &current, const kx_settings_rec
 }
 
 }  // namespace
+
+std::vector<difference> differences(const kx_settings_record &before,
+                                    const kx_settings_record &after) {
+    std::vector<difference> found;
+    for (const field &f : settings_fields()) {
+        if (!f.writable || value_json(before, f) == value_json(after, f)) continue;
+        if (f.secret)
+            found.push_back({f.name, {}, {}, true});
+        else
+            found.push_back({f.name, value_text(before, f), value_text(after, f), false});
+    }
+    return found;
+}
 
 std::string difference::text() const {
     return secret ? field + ": changes (not shown)" : field + ": " + before + " -> " + after;

@@ -52,6 +52,10 @@ struct difference {
     std::string text() const;
 };
 
+// The writable fields that differ between two reads of a device.
+std::vector<difference> differences(const kx_settings_record &before,
+                                    const kx_settings_record &after);
+
 struct change_outcome {
     int code = exit_ok;
     std::string error;

@@ -494,7 +494,10 @@ std::string session::label() const {
 
 bool session::failed(const std::string &operation, int32_t result) {
     // The first failure is the one to report; a logout after it adds nothing.
-    if (error_.empty()) error_ = failure_text(label(), operation, result);
+    if (error_.empty()) {
+        error_ = failure_text(label(), operation, result);
+        result_ = result;
+    }
     return false;
 }
 
@@ -563,7 +566,11 @@ bool session::read(kx_settings_record &settings) {
                 family_letter(target_.record.family), identifier_text(id));
         return false;
     }
-    ctx_.watcher().settings_read(target_, settings);
+    // As reached: where it answered now (empty: by broadcast).
+    target reached = target_;
+    reached.address = address_;
+    reached.answered = !address_.empty();
+    ctx_.watcher().settings_read(reached, settings);
     return true;
 }
 

@@ -155,6 +155,8 @@ class session {
     bool close();
 
     const std::string &error() const { return error_; }
+    // The library's result for that first failure (KX_OK when none).
+    int32_t result() const { return result_; }
     bool logged_in() const { return logged_in_; }
     std::string label() const;
     const target &device() const { return target_; }
@@ -169,6 +171,7 @@ class session {
     std::string fallback_;
     bool logged_in_ = false;
     std::string error_;
+    int32_t result_ = KX_OK;
 };
 
 }  // namespace kxtool
