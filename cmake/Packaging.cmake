@@ -32,11 +32,11 @@ set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_GENERATOR DEB)
 
 # Debian: one package holding everything the Linux build installs. The tools
-# use CLI11, nlohmann-json and fmt header-only, so the C and C++ runtimes are
-# all they need.
+# use CLI11, nlohmann-json and fmt header-only; kxtool links SQLite (its
+# journal) and cpp-httplib (its console).
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1, libsqlite3-0, libcpp-httplib0.11")
 set(CPACK_PACKAGE_DESCRIPTION
     "libkxconf finds, logs in to, reads and writes serial device servers of two families \
 over UDP. The package holds the shared library, its C header, CMake and pkg-config files, \
@@ -57,6 +57,11 @@ if(KXCONF_WINDOWS_PACKAGE)
   endforeach()
   install(FILES ${PROJECT_SOURCE_DIR}/include/kxconf.h DESTINATION include COMPONENT windows
           EXCLUDE_FROM_ALL)
+
+  # kxtool.exe compiles in cpp-httplib, whose MIT licence goes with it
+  # (SQLite, also compiled in, is in the public domain).
+  install(FILES ${KXCONF_THIRD_PARTY_DIR}/httplib/LICENSE DESTINATION .
+          RENAME LICENSE-cpp-httplib.txt COMPONENT windows EXCLUDE_FROM_ALL)
 
   # The guide to the Windows DLL, as a text file beside the DLLs.
   install(FILES ${PROJECT_SOURCE_DIR}/docs/windows.md DESTINATION . RENAME README-windows.txt
