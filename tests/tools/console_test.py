@@ -192,6 +192,18 @@ case("preview current -> new, then the write and its read-back", [
     ({"A SBR4|28", "A E"} <= {p for _, p in writes}, str(writes)),
 ])
 
+# The History page and the Site's offline devices read the journal.
+_, _, history = con.api("GET", "/api/history?device=127.0.1.2")
+history = json.loads(history)
+_, _, inventory = con.api("GET", "/api/inventory")
+inventory = {d["ip_address"]: d["status"] for d in json.loads(inventory)}
+case("history and inventory from the journal", [
+    (history and history[0]["command"] == "set" and history[0]["ok"] and
+     history[0]["fields"] == [{"field": "baud_rate", "before": "9600", "after": "19200",
+                               "secret": False}], str(history)[:400]),
+    ("127.0.1.2" in inventory, str(inventory)),
+])
+
 # The password goes with the request that needs it and is kept nowhere: the
 # next request without it is refused by the device, as the CLI would be.
 with_pw = con.post("/api/read", {"device": "127.0.1.1", "password": "pw"})[1]

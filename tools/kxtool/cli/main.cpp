@@ -742,10 +742,11 @@ int main(int argc, char **argv) {
                          command == j.baseline ? "baseline save" : command->get_name());
         ctx.watch = &*recorder;
     }
-    // The console's jobs are recorded as "serve", one job at a time.
+    // The console runs one job at a time; each records as its command does.
     if (c.serve->parsed()) {
         c.serving.open_browser = !c.no_open;
         c.serving.verbose = verbose;
+        if (site_journal != nullptr) c.serving.journal_path = site_journal->path();
         return console::serve(ctx, c.serving, interrupted);
     }
     if (j.baseline_save->parsed()) return baseline_save_command(ctx, *site_journal, o);

@@ -36,9 +36,7 @@ std::string serial_text(const nlohmann::json &settings) {
     return number("baud_rate") + " " + number("data_bits") + letter + number("stop_bits");
 }
 
-std::string status_text(const journal_device &d) {
-    return !d.online ? "-" : *d.online ? "online" : "offline";
-}
+std::string status_text(const journal_device &d) { return online_text(d); }
 
 // RFC 4180 quoting; a text a spreadsheet would take for a formula is led
 // by a quote mark, since devices' names come from the network.
@@ -121,13 +119,7 @@ int print_inventory(const std::vector<journal_device> &devices, inventory_format
         std::fputs("[", stdout);
         for (size_t i = 0; i < devices.size(); ++i) {
             const journal_device &d = devices[i];
-            const ordered item = {
-                {"status", status_text(d)},        {"family", d.family},
-                {"device_id", d.device_id},        {"device_name", d.name},
-                {"ip_address", d.configured},      {"answered_from", d.answered_from},
-                {"firmware_version", d.firmware},  {"first_seen", d.first_seen},
-                {"last_seen", d.last_seen},        {"settings", d.settings},
-                {"settings_read", d.settings_time}};
+            const ordered item = journal_device_json(d);
             std::string text = item.dump(2);
             for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 3))
                 text.replace(at, 1, "\n  ");
@@ -175,25 +167,7 @@ int print_inventory(const std::vector<journal_device> &devices, inventory_format
 int print_history(const std::vector<journal_change> &changes, bool as_json) {
     if (as_json) {
         ordered list = ordered::array();
-        for (const journal_change &c : changes) {
-            ordered fields = ordered::array();
-            for (const journal_field &f : c.fields)
-                fields.push_back({{"field", f.field},
-                                  {"before", f.before ? ordered(*f.before) : ordered()},
-                                  {"after", f.after ? ordered(*f.after) : ordered()},
-                                  {"secret", f.secret}});
-            list.push_back({{"time", c.time},
-                            {"host", c.host},
-                            {"user", c.user},
-                            {"command", c.command},
-                            {"family", c.family},
-                            {"device_id", c.device_id},
-                            {"device_name", c.device_name},
-                            {"address", c.address},
-                            {"ok", c.ok},
-                            {"detail", c.detail},
-                            {"fields", fields}});
-        }
+        for (const journal_change &c : changes) list.push_back(journal_change_json(c));
         fmt::print("{}\n", list.dump(2));
         std::fflush(stdout);
         return exit_ok;

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/journal.h"
+
 namespace kxtool::console {
 namespace {
 
@@ -255,13 +257,20 @@ void site_memory::remember(const kx_device_record &device, const kx_settings_rec
     known_[std::to_string(device.family) + " " + identifier_text(device.device_id)] = serial;
 }
 
-void site_memory::settings_read(const target &device, const kx_settings_record &settings) {
-    remember(device.record, settings);
+void site_memory::search_finished(std::span<const kx_device_record> devices, bool complete) {
+    if (next != nullptr) next->search_finished(devices, complete);
 }
 
-void site_memory::change_written(const target &device, std::string_view, const kx_settings_record *,
-                                 const kx_settings_record *after, int, const std::string &) {
+void site_memory::settings_read(const target &device, const kx_settings_record &settings) {
+    remember(device.record, settings);
+    if (next != nullptr) next->settings_read(device, settings);
+}
+
+void site_memory::change_written(const target &device, std::string_view command,
+                                 const kx_settings_record *before, const kx_settings_record *after,
+                                 int code, const std::string &detail) {
     if (after != nullptr) remember(device.record, *after);
+    if (next != nullptr) next->change_written(device, command, before, after, code, detail);
 }
 
 json site_memory::known() {
@@ -296,6 +305,37 @@ void add_api(httplib::Server &server, console_state &state) {
         if (result["code"] == exit_failed && result["devices"].empty())
             return reply(res, 503, json{{"error", result["problem"]}});
         reply(res, 200, result["devices"]);
+    });
+    // The journal's records, read through a connection of their own, so that
+    // a job recording at the same time never shares one with them.
+    auto journal_read = [&st](httplib::Response &res,
+                              const std::function<ordered_json(journal &)> &read) {
+        if (st.journal_path.empty())
+            return reply(res, 404,
+                         json{{"error", "no journal: kxtool serve runs with --no-journal"}});
+        std::string error;
+        const std::unique_ptr<journal> j =
+            journal::open(st.journal_path, journal::mode::existing, error);
+        if (!j) return reply(res, 503, json{{"error", error}});
+        const ordered_json list = read(*j);
+        if (!j->error().empty()) return reply(res, 503, json{{"error", j->error()}});
+        reply(res, 200, list);
+    };
+    server.Get("/api/inventory", [journal_read](const httplib::Request &, httplib::Response &res) {
+        journal_read(res, [](journal &j) {
+            ordered_json list = ordered_json::array();
+            for (const journal_device &d : j.inventory()) list.push_back(journal_device_json(d));
+            return list;
+        });
+    });
+    server.Get("/api/history", [journal_read](const httplib::Request &req, httplib::Response &res) {
+        const std::string device = req.get_param_value("device");
+        journal_read(res, [&](journal &j) {
+            ordered_json list = ordered_json::array();
+            for (const journal_change &c : j.history(device, 0, 500))
+                list.push_back(journal_change_json(c));
+            return list;
+        });
     });
     server.Get("/api/known", [&st](const httplib::Request &, httplib::Response &res) {
         reply(res, 200, st.memory.known());

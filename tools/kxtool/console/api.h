@@ -19,9 +19,12 @@
 namespace kxtool::console {
 
 // What reads told of each device's serial line, for the Site table (a
-// search answer carries none). Never a password.
+// search answer carries none). Never a password. Every event also goes on
+// to next (the site journal's recorder, where there is one).
 class site_memory : public observer {
   public:
+    observer *next = nullptr;
+    void search_finished(std::span<const kx_device_record> devices, bool complete) override;
     void settings_read(const target &device, const kx_settings_record &settings) override;
     void change_written(const target &device, std::string_view command,
                         const kx_settings_record *before, const kx_settings_record *after, int code,
@@ -45,6 +48,7 @@ struct console_state {
     std::mutex search_mutex;
     // The latest search's devices, as search --json lists them.
     std::optional<nlohmann::ordered_json> latest_search;
+    std::string journal_path;  // empty: no journal
 };
 
 void add_api(httplib::Server &server, console_state &state);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <string>
 
 #include "core/context.h"
 
@@ -13,6 +14,9 @@ struct serve_options {
     int port = 8750;  // 0: any free port
     bool open_browser = true;
     bool verbose = false;  // every request and library call on stderr
+    // The site journal the History page and the Site's offline devices are
+    // read from (each read opens it afresh); empty: none.
+    std::string journal_path;
 };
 
 // Serves until interrupted is set (Ctrl-C): the job under way then stops as

@@ -148,6 +148,8 @@ int serve(const context &base, const serve_options &options, const std::atomic<b
     console_state st;
     st.base = base;
     st.verbose = options.verbose;
+    st.journal_path = options.journal_path;
+    st.memory.next = base.watch;  // the journal's recorder, where there is one
     std::string opener;
     server.set_pre_routing_handler(
         [&](const httplib::Request &req, httplib::Response &res) { return check(g, req, res); });

@@ -153,6 +153,13 @@ class journal {
     std::string error_;
 };
 
+// "online", "offline", or "-" before any complete search.
+const char *online_text(const journal_device &d);
+// A device and a change as inventory --json and history --json list them,
+// and the console sends them.
+nlohmann::ordered_json journal_device_json(const journal_device &d);
+nlohmann::ordered_json journal_change_json(const journal_change &c);
+
 // The schema version this kxtool writes.
 constexpr int journal_schema = 1;
 

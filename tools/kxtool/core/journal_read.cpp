@@ -208,4 +208,38 @@ std::vector<baseline> journal::baselines() {
     return found;
 }
 
+const char *online_text(const journal_device &d) {
+    return !d.online ? "-" : *d.online ? "online" : "offline";
+}
+
+nlohmann::ordered_json journal_device_json(const journal_device &d) {
+    return {{"status", online_text(d)},        {"family", d.family},
+            {"device_id", d.device_id},        {"device_name", d.name},
+            {"ip_address", d.configured},      {"answered_from", d.answered_from},
+            {"firmware_version", d.firmware},  {"first_seen", d.first_seen},
+            {"last_seen", d.last_seen},        {"settings", d.settings},
+            {"settings_read", d.settings_time}};
+}
+
+nlohmann::ordered_json journal_change_json(const journal_change &c) {
+    using ordered = nlohmann::ordered_json;
+    ordered fields = ordered::array();
+    for (const journal_field &f : c.fields)
+        fields.push_back({{"field", f.field},
+                          {"before", f.before ? ordered(*f.before) : ordered()},
+                          {"after", f.after ? ordered(*f.after) : ordered()},
+                          {"secret", f.secret}});
+    return {{"time", c.time},
+            {"host", c.host},
+            {"user", c.user},
+            {"command", c.command},
+            {"family", c.family},
+            {"device_id", c.device_id},
+            {"device_name", c.device_name},
+            {"address", c.address},
+            {"ok", c.ok},
+            {"detail", c.detail},
+            {"fields", fields}};
+}
+
 }  // namespace kxtool

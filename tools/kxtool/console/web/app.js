@@ -118,7 +118,7 @@ function jobProblem(result) {
 
 // ---- Pages --------------------------------------------------------------
 
-const pages = ['site', 'device', 'batch', 'doctor'];
+const pages = ['site', 'device', 'batch', 'doctor', 'history'];
 
 function showPage() {
   const wanted = location.hash.slice(1) || 'site';
@@ -339,10 +339,16 @@ async function loadKnown() {
 // The devices of a search, shown; the time from the search's answer to the
 // table on screen is kept on the table for the benchmark.
 async function showSearch(devices, problem, since) {
-  site.devices = devices;
   site.problem = problem || '';
   const present = new Set(devices.map(keyOf));
   for (const key of [...site.chosen]) if (!present.has(key)) site.chosen.delete(key);
+  // The journal's devices that this site had and the latest search missed.
+  const known = await get('/api/inventory');
+  const offline = (Array.isArray(known) ? known : [])
+    .filter((d) => d.status === 'offline' && !present.has(keyOf(d)))
+    .map((d) => ({...d, answers: false, answered_from: '', offline: true,
+      note: `offline: not found by the latest search; last seen ${d.last_seen.replace(/\.\d+Z$/, 'Z')}`}));
+  site.devices = devices.concat(offline);
   await loadKnown();
   siteRows();
   renderSite();
@@ -771,6 +777,43 @@ async function runDoctor() {
   }
 }
 
+// ---- History: the journal's changes -------------------------------------
+
+function changeText(f) {
+  if (f.secret) return `${f.field}: changed (not shown)`;
+  return `${f.field}: ${f.before ?? '(not read)'} → ${f.after ?? '(not read back)'}`;
+}
+
+async function showHistory() {
+  const status = $('history-status');
+  const body = $('history-table').tBodies[0];
+  body.textContent = '';
+  status.className = 'status';
+  status.textContent = 'reading the journal…';
+  const device = $('history-device').value.trim();
+  const changes = await get('/api/history' + (device ? `?device=${encodeURIComponent(device)}` : ''));
+  if (!Array.isArray(changes)) {
+    status.textContent = changes.error;
+    status.className = 'bad';
+    return;
+  }
+  status.textContent = changes.length ? `${changes.length} change(s), newest first` : 'no change recorded';
+  for (const c of changes) {
+    const where = c.address ? `${c.address} (${c.device_id})` : `${c.device_id} (broadcast)`;
+    const lines = c.fields.map(changeText);
+    if (!c.ok || !lines.length) lines.push(c.ok ? 'nothing changed' : c.detail);
+    for (const line of lines) {
+      const tr = document.createElement('tr');
+      for (const text of [c.time.replace(/\.\d+Z$/, 'Z'), `${c.user}@${c.host}`, where, c.command,
+        c.ok ? 'ok' : 'FAILED', line]) {
+        tr.appendChild(el('td', text));
+      }
+      if (!c.ok) tr.className = 'bad';
+      body.appendChild(tr);
+    }
+  }
+}
+
 // ---- Start --------------------------------------------------------------
 
 async function start() {
@@ -778,6 +821,10 @@ async function start() {
   setUpDevice();
   setUpBatch();
   $('doctor-run').addEventListener('click', runDoctor);
+  $('history-show').addEventListener('click', showHistory);
+  $('history-device').addEventListener('keydown', (e) => {
+    if (e.key === 'Enter') showHistory();
+  });
   $('job-stop').addEventListener('click', stopJob);
   window.addEventListener('hashchange', showPage);
   showPage();
