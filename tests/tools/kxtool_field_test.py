@@ -22,8 +22,8 @@ import subprocess
 import time
 
 import kxtool_support
-from kxtool_support import (KXTOOL, case, environment, finish, kxtool, path, sent, start_sim,
-                            stop_sim, table, trace_mark, trace_since, write_json)
+from kxtool_support import (KXTOOL, case, catching_interrupts, environment, finish, kxtool, path,
+                            sent, start_sim, stop_sim, table, trace_mark, trace_since, write_json)
 
 kxtool_support.PASSWORD["value"] = None  # kxsim's default devices have none
 seed = random.randrange(1 << 30)
@@ -32,10 +32,11 @@ rng = random.Random(seed)
 
 
 def interrupted(args, delay):
-    """kxtool with SIGINT after delay seconds (past its start, even under a sanitizer): exit
-    code, stdout and stderr."""
+    """kxtool with SIGINT delay seconds after it catches it (past its start, even under a
+    sanitizer): exit code, stdout and stderr."""
     run = subprocess.Popen([KXTOOL, *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                            text=True, env=environment())
+    catching_interrupts(run)
     time.sleep(delay)
     run.send_signal(signal.SIGINT)
     out, err = run.communicate(timeout=60)

@@ -16,8 +16,8 @@ import subprocess
 import time
 
 import kxtool_support
-from kxtool_support import (KXTOOL, case, environment, finish, kxtool, sent, start_sim, stop_sim,
-                            write_json)
+from kxtool_support import (KXTOOL, case, catching_interrupts, environment, finish, kxtool, sent,
+                            start_sim, stop_sim, write_json)
 
 kxtool_support.PASSWORD["value"] = None
 A, A_ID = "10.2.0.5", "0.16.10.0.2.5"
@@ -103,6 +103,7 @@ case("a long sweep shows its progress on a terminal", [
 run = subprocess.Popen([KXTOOL, "search", "--range", "10.2.0.0/24", "--rate", "10"],
                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                        env=environment())
+catching_interrupts(run)
 time.sleep(1)
 began = time.monotonic()
 run.send_signal(signal.SIGINT)

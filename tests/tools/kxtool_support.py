@@ -43,6 +43,22 @@ def kxtool(*args, env=None):
                           env=environment(env))
 
 
+def catching_interrupts(run, limit=60):
+    """Waits until the kxtool started as run catches SIGINT (its handler is
+    in place), however slow its start under a sanitizer; True once it is."""
+    end = time.monotonic() + limit
+    while time.monotonic() < end and run.poll() is None:
+        try:
+            with open(f"/proc/{run.pid}/status") as f:
+                caught = next(line for line in f if line.startswith("SigCgt:")).split()[1]
+            if int(caught, 16) & 1 << 1:  # SIGINT is signal 2
+                return True
+        except (OSError, StopIteration):
+            pass
+        time.sleep(0.005)
+    return False
+
+
 def case(name, checks):
     """checks: list of (condition, description); the case fails on any false one."""
     bad = [what for ok, what in checks if not ok]

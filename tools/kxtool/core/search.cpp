@@ -90,8 +90,13 @@ search_report search_devices(const context &ctx) {
         return report;
     }
     if (found.devices.empty()) {
-        report.problem = nothing_answered();
-        report.code = found.incomplete() ? exit_incomplete : exit_not_found;
+        // A search stopped before any answer came says so, not "nothing answered".
+        report.problem = ctx.stopping() ? "interrupted: the search was stopped before any device "
+                                          "answered"
+                                        : nothing_answered();
+        report.code = ctx.stopping()       ? exit_interrupted
+                      : found.incomplete() ? exit_incomplete
+                                           : exit_not_found;
         return report;
     }
     for (const kx_device_record &d : found.devices) {
