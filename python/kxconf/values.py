@@ -87,8 +87,8 @@ class Family(enum.IntEnum):
     def __str__(self) -> str:
         return self.name
 
-    def __format__(self, spec: str) -> str:
-        return format(self.name, spec)
+    def __format__(self, format_spec: str) -> str:
+        return format(self.name, format_spec)
 
     def __eq__(self, other: object) -> bool:
         if isinstance(other, str):
@@ -201,8 +201,8 @@ class Parity(str, enum.Enum):
     def __str__(self) -> str:
         return self.value
 
-    def __format__(self, spec: str) -> str:
-        return format(self.value, spec)
+    def __format__(self, format_spec: str) -> str:
+        return format(self.value, format_spec)
 
     def __eq__(self, other: object) -> bool:
         if isinstance(other, str):
