@@ -1,16 +1,18 @@
 #include "routed.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <stdexcept>
 
+#include "netns.h"
+
 namespace kxsim {
 
 namespace {
+
+using netns::inside;
 
 constexpr const char *host_link = "kxrt0";
 constexpr const char *router_up = "kxrt-up";    // the router's side towards the caller
@@ -25,50 +27,6 @@ void require(bool ok, const std::string &what) {
 }
 
 void run(const std::string &command) { require(std::system(command.c_str()) == 0, command); }
-
-int current_namespace() { return ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC); }
-
-// The calling thread in another network namespace for the life of this
-// object; the commands it runs are too.
-class inside {
-  public:
-    explicit inside(int ns) : back_(current_namespace()) {
-        require(back_ >= 0, "own namespace");
-        if (::setns(ns, CLONE_NEWNET) != 0) {
-            ::close(back_);
-            require(false, "entering a namespace");
-        }
-    }
-    ~inside() {
-        if (::setns(back_, CLONE_NEWNET) != 0) std::abort();  // never run on elsewhere
-        ::close(back_);
-    }
-    inside(const inside &) = delete;
-    inside &operator=(const inside &) = delete;
-
-  private:
-    int back_;
-};
-
-// A new network namespace with only loopback (up), held by the descriptor
-// returned; the calling thread stays where it was.
-int new_namespace() {
-    const int back = current_namespace();
-    require(back >= 0, "own namespace");
-    const bool made = ::unshare(CLONE_NEWNET) == 0;
-    const int ns = made ? current_namespace() : -1;
-    if (made && ::setns(back, CLONE_NEWNET) != 0) std::abort();
-    ::close(back);
-    require(ns >= 0, "new namespace");
-    inside in(ns);
-    run("ip link set lo up");
-    return ns;
-}
-
-// What ip(8) takes as the namespace of a descriptor of this process.
-std::string namespace_path(int ns) {
-    return "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(ns);
-}
 
 std::string sysctl(const std::string &key, int value) {
     return "echo " + std::to_string(value) + " > /proc/sys/net/ipv4/" + key;
@@ -139,8 +97,8 @@ void routed::build(const routed_plan &plan) {
         if (s.length != subnets.front().length)
             throw std::invalid_argument("routed prefixes must all be /24 or all /16");
 
-    router_ = new_namespace();
-    behind_ = new_namespace();
+    router_ = netns::create();
+    behind_ = netns::create();
     {
         // The LAN wants to be alone in its namespace when it starts, and its
         // thread stays there.
@@ -156,13 +114,13 @@ void routed::build(const routed_plan &plan) {
         }
     }
     run(std::string("ip link add ") + host_link + " type veth peer name " + router_up + " netns " +
-        namespace_path(router_));
+        netns::path(router_));
     run(std::string("ip addr add ") + host_address + "/24 brd + dev " + host_link);
     run(std::string("ip link set ") + host_link + " up");
     {
         inside in(router_);
         run(std::string("ip link add ") + router_down + " type veth peer name " + devices_link +
-            " netns " + namespace_path(behind_));
+            " netns " + netns::path(behind_));
         run(std::string("ip addr add ") + router_up_address + "/24 brd + dev " + router_up);
         run(std::string("ip addr add ") + router_down_address + "/30 dev " + router_down);
         for (const char *link : {router_up, router_down}) {

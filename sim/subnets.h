@@ -1,8 +1,9 @@
 // Further subnets for the simulated LAN: each is a network namespace of its
 // own, created by the caller (which must already be in a private namespace
 // holding only loopback), reached through a veth pair, with its own simulated
-// devices. Everything is created inside namespaces the test owns and removed
-// with this object; the machine's own network is never touched.
+// devices (a LAN of this process whose thread lives in that namespace).
+// Everything is created inside namespaces the test owns and removed with this
+// object; the machine's own network is never touched.
 //
 // Subnet k (counting from 0) is <prefix>.0/24: the caller's side of the pair has <prefix>.1
 // (with the plan's prefix length), the devices the addresses they are given, which may lie
@@ -12,9 +13,8 @@
 // reaches only that one.
 #pragma once
 
-#include <sys/types.h>
-
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,9 +44,9 @@ class subnets {
 
   private:
     struct member {
-        pid_t pid = -1;
-        int to_child = -1;  // closing it ends the subnet
+        int ns = -1;  // the subnet's namespace
         std::string host_link;
+        std::unique_ptr<lan> devices;
     };
     void add(size_t index, const subnet_plan &plan);
     void remove_all();
