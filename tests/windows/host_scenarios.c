@@ -825,7 +825,9 @@ static void sweep(void) {
     int32_t count = -7;
     EXPECT_CALL(KX_OK, kx_sweep, records, room, &count, &hosts, 1, 0, note_progress, &reports);
     EXPECT_INT(count, present);
-    EXPECT(reports.calls >= 2);
+    /* However the calls fall (a slow host may ask all in its first turn), the
+       last one says every address was asked. */
+    EXPECT(reports.calls >= 1);
     EXPECT_INT(reports.asked, 254);
     EXPECT_INT(reports.total, 254);
     /* Each answered from its own address. */
