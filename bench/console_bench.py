@@ -22,31 +22,20 @@ import sys
 import tempfile
 import time
 
-KXTOOL = sys.argv[1] if len(sys.argv) > 1 else "build/linux/tools/kxtool"
-KXSIM = sys.argv[2] if len(sys.argv) > 2 else "build/linux/sim/kxsim"
+import bench_support
+
+KXTOOL, KXSIM = bench_support.programs()
 RUNS = 20
 EXCHANGE = re.compile(r"^kx_\w+ .*: 1 \(success\) in ([0-9.]+) ms$")
 
-links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True).stdout.splitlines()
-if len(links) != 1 or ": lo:" not in links[0]:
-    sys.exit("console_bench: run it inside scripts/netns-run (a namespace with loopback alone)")
-
-work = tempfile.mkdtemp()
+work = bench_support.private_work_folder("console_bench")
 devices = [{"address": f"127.1.{i // 250}.{i % 250 + 1}", "family": 1 if i % 2 else 16,
             "device_id": f"0.16.{10 if i % 2 else 11}.1.{i // 250}.{i % 250}"}
            for i in range(1000)]
 with open(os.path.join(work, "devices.json"), "w") as f:
     json.dump(devices, f)
-log = open(os.path.join(work, "kxsim.log"), "w+")
-sim = subprocess.Popen([KXSIM, "--devices", os.path.join(work, "devices.json")], stdout=log,
-                       stderr=subprocess.STDOUT)
-for _ in range(200):
-    log.seek(0)
-    if log.read().startswith("ready"):
-        break
-    time.sleep(0.05)
-else:
-    sys.exit("console_bench: kxsim did not become ready")
+sim = bench_support.start_sim("console_bench", KXSIM, work, "--devices",
+                              os.path.join(work, "devices.json"))
 trace = open(os.path.join(work, "serve.log"), "w+")
 serve = subprocess.Popen([KXTOOL, "-v", "serve", "--port", "0", "--no-open"],
                          stdout=subprocess.PIPE, stderr=trace, text=True)

@@ -19,30 +19,19 @@ import re
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
-KXTOOL = sys.argv[1] if len(sys.argv) > 1 else "build/linux/tools/kxtool"
-KXSIM = sys.argv[2] if len(sys.argv) > 2 else "build/linux/sim/kxsim"
+import bench_support
+
+KXTOOL, KXSIM = bench_support.programs()
 RUNS = 10
 EXCHANGE = re.compile(r"^kx_(login|read_setting|logout) .*: 1 \(success\) in ([0-9.]+) ms$")
 
-links = subprocess.run(["ip", "-o", "link"], capture_output=True, text=True).stdout.splitlines()
-if len(links) != 1 or ": lo:" not in links[0]:
-    sys.exit("kxtool_bench: run it inside scripts/netns-run (a namespace with loopback alone)")
-
-work = tempfile.mkdtemp()
+work = bench_support.private_work_folder("kxtool_bench")
 
 
 def start_sim(*args):
-    log = open(os.path.join(work, "kxsim.log"), "w+")
-    started = subprocess.Popen([KXSIM, *args], stdout=log, stderr=subprocess.STDOUT)
-    for _ in range(100):
-        log.seek(0)
-        if log.read().startswith("ready"):
-            return started
-        time.sleep(0.05)
-    sys.exit("kxtool_bench: kxsim did not become ready")
+    return bench_support.start_sim("kxtool_bench", KXSIM, work, *args)
 
 
 def own_exchange(trace, device=""):
