@@ -28,11 +28,13 @@ DEVICES = [
     {"address": "127.0.1.2", "family": 1, "device_id": "0.16.10.0.1.2", "device_name": "PUMP-2"},
     {"address": "127.0.2.1", "family": 16, "device_id": "0.16.11.0.2.1", "device_name": "VALVE-1"},
 ] + [{"address": f"127.0.1.{n}", "family": 1, "device_id": f"0.16.10.0.1.{n}",
-      "device_name": f"SLOW-{n}"} for n in range(3, 8)]
+      "device_name": f"SLOW-{n}"} for n in range(3, 8)] + [
+    # One router hop away: no broadcast reaches it.
+    {"address": "10.2.0.5", "family": 1, "device_id": "0.16.10.0.2.5", "device_name": "FAR-A"}]
 # Slow answers to the SLOW devices' reads, so that a batch is still running
 # when the second job and the Stop come.
 SLOW = [f"127.0.1.{n}" for n in range(3, 8)]
-sim = start_sim("--devices", write_json("devices.json", DEVICES), "--trace",
+sim = start_sim("--devices", write_json("devices.json", DEVICES), "--trace", "--routed", "10.2.0",
                 *[arg for a in SLOW for arg in ("--fault", f"{a},late=500,on=GBR")])
 
 
@@ -275,6 +277,33 @@ case("a batch's progress, busy for a second job, Stop", [
     (steps[:3] == ["device_started", "device_done", "device_started"] and
      [e["index"] for e in events if e.get("step") == "device_done"][:2] == [1, 2], str(events)),
     (sum(p.startswith("A GBR") for _, p in trace_since(mark)) < 5, "stopped early"),
+])
+
+# Beyond a router: a plain search misses the device, ranges find it with
+# the sweep's progress on the stream; a plan that is none sends nothing.
+_, plain = con.post("/api/search", {})
+events.clear()
+listener = threading.Thread(target=listen)
+listener.start()
+time.sleep(0.3)
+_, swept = con.post("/api/search", {"ranges": ["10.2.0.3-4, 10.2.0.5"], "rate": 1000})
+listener.join(30)
+asked = [(e["index"], e["total"]) for e in events if e.get("step") == "sweep_asked"]
+mark = trace_mark()
+bad = [con.post("/api/search", body) for body in [
+    {"ranges": ["10.2.0.9-3"]}, {"ranges": [" , "]}, {"ranges": "10.2.0.5"},
+    {"targets": ["0.0.0.0"]}, {"ranges": ["10.2.0.5"], "rate": 0}, {"rate": 100}]]
+case("a search beyond a router: ranges find the device, a bad plan is refused", [
+    ("FAR-A" not in str(plain) and plain["ok"], str(plain)[:300]),
+    (swept["ok"] and [(d["device_name"], d["ip_address"]) for d in swept["devices"]] ==
+     [("FAR-A", "10.2.0.5")], str(swept)[:300]),
+    (asked and asked[-1] == (3, 3), str(events)[:500]),
+    ([status for status, _ in bad] == [400] * 6, str(bad)),
+    (bad[0][1].get("error") == "--range 10.2.0.9-3: the last address comes before the first; "
+     "nothing was sent", str(bad[0])),
+    (bad[4][1].get("error") == "--rate 0: from 1 to 1000000 requests a second; nothing was sent",
+     str(bad[4])),
+    (trace_since(mark) == [], "sent for a refused plan"),
 ])
 
 code, out, err = con.stop()

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -285,41 +286,20 @@ void add_search_plan(CLI::App *command, shared &s) {
                      "(10.2.0.5-10.2.0.40 or 10.2.0.5-40) or one address; several ranges "
                      "may be given, repeated or with commas; without DEVICE, every device "
                      "found")
-        // One value each time, so that a command's own words after it stay its own.
-        ->allow_extra_args(false)
-        ->delimiter(',');
+        // One value each time, so that a command's own words after it stay its
+        // own; the core splits a value at its commas.
+        ->allow_extra_args(false);
     command
         ->add_option("--target", s.targets,
                      "search by a directed broadcast to ADDRESS, a remote subnet's broadcast "
                      "address (10.2.0.255), which a router passes on only when set to; "
                      "several may be given")
-        ->allow_extra_args(false)
-        ->delimiter(',');
+        ->allow_extra_args(false);
     command
         ->add_option("--rate", s.rate,
                      "requests a second that a --range search sends at most (default 5000)")
+        // Refused as the user knows it before the core sees it; 0 stays "not given".
         ->check(CLI::Range(1u, KX_SWEEP_MOST_RATE));
-}
-
-// The search plan of --range, --target and --rate; empty when it is sound.
-std::string make_plan(const shared &s, const std::string &interface_address, search_plan &plan) {
-    for (const std::string &text : s.ranges) {
-        kx_address_range range{};
-        if (std::string why = parse_range(text, range); !why.empty()) return why;
-        plan.ranges.push_back(range);
-    }
-    for (const std::string &text : s.targets) {
-        uint32_t address = 0;
-        if (!address_value(text, address) || address == 0)
-            return "--target " + text + ": an address such as 10.2.0.255 is needed";
-        plan.targets.push_back(address);
-    }
-    if (s.rate != 0 && plan.ranges.empty()) return "--rate paces a --range search: add --range";
-    plan.rate = s.rate;
-    if (plan.routed() && !interface_address.empty())
-        return "--interface keeps to one adapter's subnet, --range and --target look beyond it: "
-               "give one";
-    return {};
 }
 
 void add_password(CLI::App *command, shared &s) {
@@ -607,7 +587,10 @@ std::string check_arguments(shared &s, commands &c, const std::string &interface
             error.empty() && !why.empty())
             error = quick_app->get_name() + " " + o.value + ": " + why;
     }
-    if (error.empty()) error = make_plan(s, interface_address, plan);
+    if (error.empty())
+        error = make_search_plan(s.ranges, s.targets,
+                                 s.rate == 0 ? std::nullopt : std::optional<int64_t>(s.rate),
+                                 !interface_address.empty(), plan);
     // A search beyond a router is accepted where --all is: without DEVICE,
     // every device it finds.
     if ((batch_able || quick_app != nullptr) && plan.routed() && o.devices.empty()) o.all = true;

@@ -1,10 +1,15 @@
 #include "api.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "core/addresses.h"
 #include "core/journal.h"
 
 namespace kxtool::console {
@@ -75,6 +80,37 @@ std::vector<std::string> devices_of(const json &body) {
     return devices;
 }
 
+std::vector<std::string> texts_of(const json &body, const char *key) {
+    std::vector<std::string> texts;
+    if (!body.contains(key)) return texts;
+    const std::string why = std::string(key) + " must be a list of texts";
+    if (!body[key].is_array()) throw bad_request{why};
+    for (const json &item : body[key]) {
+        if (!item.is_string()) throw bad_request{why};
+        texts.push_back(item.get<std::string>());
+    }
+    return texts;
+}
+
+// Where a search looks beyond a router: ranges, targets and rate as
+// --range, --target and --rate take them.
+search_plan plan_of(const json &body, const context &base) {
+    std::optional<int64_t> rate;
+    if (body.contains("rate")) {
+        const json &given = body["rate"];
+        if (!given.is_number_integer()) throw bad_request{"rate must be a whole number"};
+        rate = given.is_number_unsigned()
+                   ? static_cast<int64_t>(std::min<uint64_t>(given.get<uint64_t>(), INT64_MAX))
+                   : given.get<int64_t>();
+    }
+    search_plan plan;
+    if (std::string why = make_search_plan(texts_of(body, "ranges"), texts_of(body, "targets"),
+                                           rate, base.interface.has_value(), plan);
+        !why.empty())
+        throw bad_request{why};
+    return plan;
+}
+
 // The password goes with the request that needs it, and no further.
 struct password_given {
     std::string text;
@@ -127,10 +163,13 @@ ordered_json refused(const std::string &why) {
 }
 
 ordered_json progress_json(const progress &p) {
-    static constexpr const char *steps[] = {"search_started", "search_done", "device_started",
-                                            "device_done", "device_checked"};
+    static constexpr const char *steps[] = {"search_started", "search_done",    "device_started",
+                                            "device_done",    "device_checked", "sweep_asked"};
+    // One name per step: a step added without one would be read past the end.
+    static_assert(std::size(steps) == static_cast<size_t>(progress::step::sweep_asked) + 1);
     ordered_json event{{"step", steps[static_cast<int>(p.what)]}};
-    if (p.what == progress::step::search_done) event["found"] = p.found;
+    if (p.what == progress::step::search_done || p.what == progress::step::sweep_asked)
+        event["found"] = p.found;
     if (p.total > 0) {
         event["index"] = p.index;
         event["total"] = p.total;
@@ -346,9 +385,12 @@ void add_api(httplib::Server &server, console_state &state) {
                });
 
     server.Post("/api/search", checked([&st](const httplib::Request &req, httplib::Response &res) {
-                    body_of(req);
-                    run_and_reply(st, res, "a search",
-                                  [&](const context &ctx) { return search_job(st, ctx); });
+                    const search_plan plan = plan_of(body_of(req), st.base);
+                    run_and_reply(st, res, "a search", [&](const context &ctx) {
+                        context planned = ctx;
+                        planned.plan = plan;
+                        return search_job(st, planned);
+                    });
                 }));
     server.Post("/api/read", checked([&st](const httplib::Request &req, httplib::Response &res) {
                     const json body = body_of(req);

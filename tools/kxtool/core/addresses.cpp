@@ -1,5 +1,7 @@
 #include "addresses.h"
 
+#include <algorithm>
+
 #include "fields.h"
 
 namespace kxtool {
@@ -24,6 +26,26 @@ std::string subnets_text(const std::vector<adapter> &host) {
                 std::to_string(bits);
     }
     return text.empty() ? "none" : text;
+}
+
+// The comma-joined items of texts, each without the spaces around it; empty
+// ones between commas are left out, but a text with none at all stays, to
+// be refused.
+std::vector<std::string> items_of(const std::vector<std::string> &texts) {
+    std::vector<std::string> items;
+    for (const std::string &text : texts) {
+        const size_t before = items.size();
+        for (size_t begin = 0; begin <= text.size();) {
+            const size_t end = std::min(text.find(',', begin), text.size());
+            const size_t first = text.find_first_not_of(' ', begin);
+            if (first < end)
+                items.push_back(
+                    text.substr(first, text.find_last_not_of(' ', end - 1) - first + 1));
+            begin = end + 1;
+        }
+        if (items.size() == before) items.emplace_back();
+    }
+    return items;
 }
 
 std::string address_of(const char *field, size_t width) {
@@ -123,6 +145,31 @@ std::string parse_range(const std::string &text, kx_address_range &range) {
         return why;
     }
     range = {first, last};
+    return {};
+}
+
+std::string make_search_plan(const std::vector<std::string> &ranges,
+                             const std::vector<std::string> &targets, std::optional<int64_t> rate,
+                             bool one_adapter, search_plan &plan) {
+    for (const std::string &text : items_of(ranges)) {
+        kx_address_range range{};
+        if (std::string why = parse_range(text, range); !why.empty()) return why;
+        plan.ranges.push_back(range);
+    }
+    for (const std::string &text : items_of(targets)) {
+        uint32_t address = 0;
+        if (!address_value(text, address) || address == 0)
+            return "--target " + text + ": an address such as 10.2.0.255 is needed";
+        plan.targets.push_back(address);
+    }
+    if (rate && (*rate < 1 || *rate > KX_SWEEP_MOST_RATE))
+        return "--rate " + std::to_string(*rate) + ": from 1 to " +
+               std::to_string(KX_SWEEP_MOST_RATE) + " requests a second";
+    if (rate && plan.ranges.empty()) return "--rate paces a --range search: add --range";
+    plan.rate = rate ? static_cast<uint32_t>(*rate) : 0;
+    if (plan.routed() && one_adapter)
+        return "--interface keeps to one adapter's subnet, --range and --target look beyond it: "
+               "give one";
     return {};
 }
 

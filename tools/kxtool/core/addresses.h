@@ -4,10 +4,13 @@
 // address ranges a search sweeps.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "adapters.h"
+#include "context.h"
 #include "kxconf.h"
 
 namespace kxtool {
@@ -31,5 +34,15 @@ std::string lost_in_subnet(const kx_settings_record &before, const kx_settings_r
 // (10.2.0.5-10.2.0.40, or 10.2.0.5-40 with the last part alone) or one
 // address. Empty on success, otherwise why not.
 std::string parse_range(const std::string &text, kx_address_range &range);
+
+// Where a search looks beyond a router, as --range, --target and --rate give
+// it: ranges as parse_range takes them and targets (a remote subnet's
+// broadcast address), each text possibly several joined by commas; a rate
+// (unset: the library's default) paces ranges only. one_adapter: the job
+// keeps to one adapter's subnet (--interface), which a plan looks beyond.
+// Empty on success, otherwise why not.
+std::string make_search_plan(const std::vector<std::string> &ranges,
+                             const std::vector<std::string> &targets, std::optional<int64_t> rate,
+                             bool one_adapter, search_plan &plan);
 
 }  // namespace kxtool

@@ -358,11 +358,20 @@ async function showSearch(devices, problem, since) {
   });
 }
 
+// The "Beyond a router" row's items, split at commas and spaces; the
+// console checks each as kxtool search --range and --target do.
+function itemsOf(id) {
+  return $(id).value.split(/[\s,]+/).filter(Boolean);
+}
+
 async function search() {
   $('site-search').disabled = true;
   $('site-progress').textContent = 'searching…';
   try {
-    const result = await post('/api/search');
+    const plan = {};
+    if (itemsOf('site-ranges').length) plan.ranges = itemsOf('site-ranges');
+    if (itemsOf('site-targets').length) plan.targets = itemsOf('site-targets');
+    const result = await post('/api/search', plan);
     const since = performance.now();
     if (result.status !== 200) {
       show('site-message', result.error, true);
@@ -394,6 +403,8 @@ listeners.progress.push((p) => {
     $('site-progress').textContent = `${p.found} device(s) answered; checking each at its address`;
   else if (p.step === 'device_checked')
     $('site-progress').textContent = `checked ${p.index} of ${p.total}`;
+  else if (p.step === 'sweep_asked')
+    $('site-progress').textContent = `asked ${p.index} of ${p.total} addresses; ${p.found} device(s) found`;
 });
 
 function chosenDevices() {
@@ -414,6 +425,11 @@ async function readChosen() {
 
 function setUpSite() {
   $('site-search').addEventListener('click', search);
+  for (const id of ['site-ranges', 'site-targets']) {
+    $(id).addEventListener('keydown', (e) => {
+      if (e.key === 'Enter' && !$('site-search').disabled) search();
+    });
+  }
   $('site-filter').addEventListener('input', renderSite);
   let drawing = false;
   window.addEventListener('scroll', () => {
