@@ -108,8 +108,7 @@ int main() {
     for (int attempt = 0; attempt < 10 && folder.empty(); ++attempt) {
         fs::path candidate = fs::temp_directory_path(failed) / u8"kxconf-smoke-\u00fc-";
         candidate += std::to_string(random());
-        // The prefix's own temporary folder may not be made yet on a fresh prefix.
-        if (fs::create_directories(candidate, failed)) folder = candidate;
+        if (fs::create_directory(candidate, failed)) folder = candidate;
     }
     if (folder.empty()) {
         verdict(false, "a temporary folder", failed.message());
