@@ -105,7 +105,7 @@ search_plan plan_of(const json &body, const context &base) {
     }
     search_plan plan;
     if (std::string why = make_search_plan(texts_of(body, "ranges"), texts_of(body, "targets"),
-                                           rate, base.interface.has_value(), plan);
+                                           rate, base.keeps_to_one_adapter(), plan);
         !why.empty())
         throw bad_request{why};
     return plan;

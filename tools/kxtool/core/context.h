@@ -101,6 +101,8 @@ struct context {
     // The adapter a job keeps to (--interface); unset: every adapter.
     std::optional<adapter> interface;
 
+    // Named so for front ends that include <windows.h>, where "interface" is a macro.
+    bool keeps_to_one_adapter() const { return interface.has_value(); }
     bool stopping() const { return stop != nullptr && stop->load(); }
     bool tracing() const { return static_cast<bool>(on_trace); }
     void trace(const std::string &line) const {
