@@ -49,6 +49,9 @@ case ${1:-} in
 esac
 
 export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Wine names files in the Unix locale's encoding: without UTF-8 (a bare
+# chroot, env -i) a Windows name such as "kxconf-ü" has no Unix file.
+export LC_ALL=C.UTF-8
 WINEPREFIX=$(mktemp -d /tmp/kxconf-wine.XXXXXX)
 export WINEPREFIX
 unset DISPLAY
